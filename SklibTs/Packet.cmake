@@ -1,0 +1,1 @@
+target_sources(SklibTsPacket PRIVATE BitReader.cpp SkTp.cpp)

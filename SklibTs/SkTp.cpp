@@ -1,0 +1,118 @@
+#include "SkTp.h"
+
+#include <algorithm>
+
+#include "SkTsExceptions.h"
+#include "SkTsTypes.h"
+
+namespace SklibTs {
+
+void SkTp::RequireValid() const
+{
+    if (!IsValid())
+        throw InvalidTpBufferExc();
+}
+
+int32_t SkTp::GetPid() const
+{
+    RequireValid();
+    return ((buffer_[1] & 0x1F) << 8) | buffer_[2];
+}
+
+bool SkTp::GetPayloadUnitStart() const
+{
+    RequireValid();
+    return (buffer_[1] & 0x40) != 0;
+}
+
+bool SkTp::GetTransportErrorIndicator() const
+{
+    RequireValid();
+    return (buffer_[1] & 0x80) != 0;
+}
+
+uint32_t SkTp::GetScramblingControl() const
+{
+    RequireValid();
+    return (buffer_[3] >> 6) & 0x3;
+}
+
+uint32_t SkTp::GetAdaptationFieldControl() const
+{
+    RequireValid();
+    return (buffer_[3] >> 4) & 0x3;
+}
+
+int32_t SkTp::GetContinuityCounter() const
+{
+    RequireValid();
+    return buffer_[3] & 0x0F;
+}
+
+bool SkTp::HasPayload() const
+{
+    const uint32_t afc = GetAdaptationFieldControl();
+    return afc == 1 || afc == 3;
+}
+
+const uint8_t* SkTp::GetAdaptationField(uint32_t& length) const
+{
+    length = 0;
+    if (!IsValid())
+        return nullptr;
+    const uint32_t afc = (buffer_[3] >> 4) & 0x3;
+    if (afc < 2)
+        return nullptr;
+    const uint32_t withLengthByte = uint32_t{buffer_[4]} + 1;
+    if (withLengthByte > size_ - 4)
+        return nullptr;
+    length = withLengthByte;
+    return buffer_ + 4;
+}
+
+bool SkTp::GetDiscontinuityIndicator() const
+{
+    RequireValid();
+    uint32_t length = 0;
+    const uint8_t* field = GetAdaptationField(length);
+    return field != nullptr && length >= 2 && (field[1] & 0x80) != 0;
+}
+
+bool SkTp::HasPcr() const
+{
+    const uint32_t afc = GetAdaptationFieldControl();
+    return afc >= 2 && buffer_[4] > 0 && (buffer_[5] & 0x10) != 0;
+}
+
+int64_t SkTp::GetPcr() const
+{
+    if (!HasPcr())
+        return kNoTime;
+    uint32_t length = 0;
+    const uint8_t* field = GetAdaptationField(length);
+    if (field == nullptr || length < 8)
+        return kNoTime;
+    const uint8_t* p = field + 2;
+    const int64_t base = (int64_t{p[0]} << 25) | (int64_t{p[1]} << 17) | (int64_t{p[2]} << 9) |
+                         (int64_t{p[3]} << 1) | (p[4] >> 7);
+    const int64_t extension = ((p[4] & 1) << 8) | p[5];
+    return base * 300 + extension;
+}
+
+const uint8_t* SkTp::GetPayload(uint32_t& size) const
+{
+    size = 0;
+    if (!IsValid())
+        return nullptr;
+    const uint32_t afc = (buffer_[3] >> 4) & 0x3;
+    uint32_t adaptation = 0;
+    if (afc >= 2 && uint32_t{buffer_[4]} + 1 <= size_ - 4)
+        adaptation = uint32_t{buffer_[4]} + 1;
+    const int64_t payloadSize = int64_t{std::min<uint32_t>(size_, 188)} - 4 - adaptation;
+    if (payloadSize <= 0)
+        return nullptr;
+    size = static_cast<uint32_t>(payloadSize);
+    return buffer_ + 4 + adaptation;
+}
+
+} // namespace SklibTs

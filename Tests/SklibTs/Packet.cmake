@@ -1,0 +1,2 @@
+skts_add_test(SklibTsPacketTests PacketAccessTests.cpp)
+target_link_libraries(SklibTsPacketTests PRIVATE SklibTsPacket)

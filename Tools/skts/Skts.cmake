@@ -1,0 +1,1 @@
+target_sources(skts PRIVATE main.cpp)

@@ -1,0 +1,7 @@
+#include <cstdio>
+
+int main()
+{
+    std::puts("skts: no commands yet");
+    return 0;
+}
