@@ -1,1 +1,6 @@
-target_sources(skts PRIVATE main.cpp)
+target_sources(skts PRIVATE
+  AnalysisReport.cpp
+  AnalyzeCommand.cpp
+  ByteSource.cpp
+  main.cpp
+)

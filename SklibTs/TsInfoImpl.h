@@ -1,0 +1,137 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "Indicators.h"
+#include "IsdbtDecoder.h"
+#include "PesCollector.h"
+#include "PidInfoImpl.h"
+#include "RateMeter.h"
+#include "SkTsInfo.h"
+
+namespace SklibTs {
+
+class SkTp;
+
+// Why a PID is referenced; each kind is counted separately per PID.
+enum PidReferenceKind : uint32_t {
+    kRefElementaryStream = 0,
+    kRefCa = 1,
+    kRefPcr = 2,
+    kRefPmt = 3,
+    kRefPsiSi = 4,
+    kRefKinds = 5,
+};
+
+class TsInfoImpl final : public SkTsInfo {
+public:
+    static constexpr int64_t kPidAgeOut = 3'240'000'000; // 60 s without packets
+
+    TsInfoImpl();
+    ~TsInfoImpl() override;
+
+    void Reset() override;
+    void ProcessPacket(const uint8_t* packet, uint32_t packetSize, const int64_t* time) override;
+    void UpdateTime(const int64_t* time) override;
+    void SetSync(bool inSync) override;
+    void SetSiStandard(int32_t standard) override;
+    void SetRateWindow(const RateWindow& window) override;
+    void SetPcrAnalysisWindow(int64_t period, uint32_t count) override;
+    void AddPidCallback(uint16_t pid, PacketCallbackFn function, void* context) override;
+    void AddPacketCallback(PacketCallbackFn function, void* context) override;
+    void AddSectionCallback(uint16_t pid, uint8_t tableId, SectionCallbackFn function, void* context) override;
+    void AddAllSectionsCallback(SectionCallbackFn function, void* context) override;
+    void AddTableCallback(const TableKey& filter, TableCallbackFn function, void* context) override;
+    void AddAllTablesCallback(TableCallbackFn function, void* context) override;
+    void AddTableTimeoutCallback(const TableKey& filter, TableTimeoutCallbackFn function, void* context) override;
+    void AddPesCallback(int32_t pid, PesCallbackFn function, void* context) override;
+    void AddAllPesCallback(PesCallbackFn function, void* context) override;
+    void AddPcrStatisticsCallback(int32_t pid, PcrStatisticsCallbackFn function, void* context) override;
+    void AddAllPcrStatisticsCallback(PcrStatisticsCallbackFn function, void* context) override;
+    void AddIndicatorStateCallback(uint32_t mask, IndicatorStateCallbackFn function, void* context) override;
+    void AddIndicatorReportCallback(uint32_t mask, IndicatorReportCallbackFn function, void* context) override;
+    int32_t GetIsdbtInfo(IsdbtInfo& info) override;
+    void Lock() override { lock_.lock(); }
+    void Unlock() override { lock_.unlock(); }
+    uint32_t GetPidProgram(uint32_t pid) override;
+
+    // Inspection for tools and tests (read under Lock()).
+    const Indicators& GetIndicators() const { return indicators_; }
+    uint32_t GetPidReferences(uint32_t pid, PidReferenceKind kind) const;
+    int64_t CurrentTime() const { return now_; }
+
+private:
+    struct PidCallback {
+        uint16_t pid;
+        Callback<PacketCallbackFn> callback;
+    };
+    struct SectionCallback {
+        uint16_t pid;
+        uint8_t tableId;
+        Callback<SectionCallbackFn> callback;
+    };
+    struct PesCallback {
+        int32_t pid;
+        Callback<PesCallbackFn> callback;
+    };
+    struct PcrStatisticsCallback {
+        int32_t pid;
+        Callback<PcrStatisticsCallbackFn> callback;
+    };
+
+    PidInfoImpl& PidInfoFor(uint32_t pid);
+    void DeletePidInfo(uint32_t pid);
+    void Report(ConformanceIndicator indicator, std::wstring message, double value, const IndicatorLocation& location);
+    void SetInitialReferences();
+    bool IsReferencedAsTables(uint32_t pid) const;
+
+    // Per-packet steps.
+    void TrackContinuity(PidInfoImpl& info, const SkTp& tp);
+    void HandleScrambled(uint32_t pid);
+    void CollectPes(uint32_t pid, const SkTp& tp);
+    void FlushPes(uint32_t pid);
+    void CollectSections(uint32_t pid, const SkTp& tp, int64_t time);
+    void NotifyPacket(uint32_t pid, const uint8_t* packet, uint32_t packetSize, const int64_t* time);
+
+    // Time-driven steps.
+    void StartTimeBases(int64_t now);
+    void UpdatePidRates(int64_t now);
+    void UpdateProgramRates();
+
+    std::recursive_mutex lock_;
+    std::array<std::unique_ptr<PidInfoImpl>, kPidCount> pidImpl_;
+    std::unique_ptr<std::array<PesCollector, kPidCount>> pes_;
+    std::array<std::array<uint32_t, kRefKinds>, kPidCount> references_{};
+    int32_t nitPid_ = -1;
+
+    Indicators indicators_;
+    IsdbtDecoder isdbt_;
+    TransportRateMeter transportRate_;
+
+    RateWindow rateWindow_;
+    int64_t pcrAnalysisPeriod_ = 54'000'000;
+    uint32_t pcrAnalysisWindow_ = 10;
+
+    bool started_ = false;
+    int64_t now_ = kNoTime;
+    int64_t measurementBoundary_ = 0;
+    int64_t pcrPacketIndex_ = 0;
+
+    std::vector<Callback<PacketCallbackFn>> packetCallbacks_;
+    std::vector<PidCallback> pidCallbacks_;
+    std::array<bool, kPidCount> hasPidCallback_{};
+    std::vector<Callback<SectionCallbackFn>> allSectionsCallbacks_;
+    std::vector<SectionCallback> sectionCallbacks_;
+    std::vector<Callback<PesCallbackFn>> allPesCallbacks_;
+    std::vector<PesCallback> pesCallbacks_;
+    std::vector<Callback<PcrStatisticsCallbackFn>> allPcrStatisticsCallbacks_;
+    std::vector<PcrStatisticsCallback> pcrStatisticsCallbacks_;
+};
+
+// Stream kinds whose PES packets the analyser collects for the elementary-stream parsers.
+bool IsCollectedStreamKind(int32_t streamKind);
+
+} // namespace SklibTs

@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace Skts {
+
+struct AnalyzeOptions {
+    std::string input;
+    size_t chunkSize = 65536;
+    int32_t bitrate = 10'000'000;
+    bool json = false;
+};
+
+// Adds the "analyze" subcommand; its callback runs the analysis and sets exitCode.
+void AddAnalyzeCommand(CLI::App& app, int& exitCode);
+
+// Reads the input through the packet input into an analyser and prints the summary.
+int RunAnalyze(const AnalyzeOptions& options);
+
+} // namespace Skts

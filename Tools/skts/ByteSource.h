@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Skts {
+
+// Reads a file, or standard input for "-", in fixed-size chunks.
+class ByteSource {
+public:
+    // Opens the source; on failure Error() says why.
+    explicit ByteSource(const std::string& path);
+    ~ByteSource();
+    ByteSource(const ByteSource&) = delete;
+    ByteSource& operator=(const ByteSource&) = delete;
+
+    bool IsOpen() const { return file_ != nullptr; }
+    const std::string& Error() const { return error_; }
+    const std::string& Name() const { return name_; }
+
+    // Calls sink with every chunk of at most chunkSize bytes until the end of the input.
+    // Returns the bytes read, or -1 on a read error (Error() then says why).
+    int64_t ReadAll(size_t chunkSize, const std::function<void(const uint8_t*, uint32_t)>& sink);
+
+private:
+    std::FILE* file_ = nullptr;
+    bool ownsFile_ = false;
+    std::string name_;
+    std::string error_;
+};
+
+} // namespace Skts
