@@ -1,0 +1,2 @@
+skts_add_bench(AnalyserBench AnalyserBench.cpp)
+target_link_libraries(AnalyserBench PRIVATE SklibTs)

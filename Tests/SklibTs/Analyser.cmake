@@ -1,0 +1,7 @@
+skts_add_test(SklibTsAnalyserTests
+  AnalyserTests.cpp
+  IsdbtTests.cpp
+  PacketInputTests.cpp
+  RateMeterTests.cpp
+)
+target_link_libraries(SklibTsAnalyserTests PRIVATE SklibTs)

@@ -1,0 +1,5 @@
+find_package(nlohmann_json REQUIRED)
+skts_add_test(SktsAnalyzeTests AnalyzeCliTests.cpp)
+target_link_libraries(SktsAnalyzeTests PRIVATE nlohmann_json::nlohmann_json)
+target_compile_definitions(SktsAnalyzeTests PRIVATE SKTS_TOOL="$<TARGET_FILE:skts>")
+add_dependencies(SktsAnalyzeTests skts)

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+
+#include "RunTool.h"
+#include "TestData.h"
+
+using nlohmann::json;
+using SktsTest::RunCommand;
+
+namespace {
+
+std::string Tool() { return SKTS_TOOL; }
+
+json ReadJson(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    return json::parse(in);
+}
+
+json AnalyzeJson(const std::string& args)
+{
+    const auto result = RunCommand(Tool() + " analyze --json " + args);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return json::parse(result.out);
+}
+
+std::filesystem::path TempFile(const std::string& name, const std::vector<uint8_t>& bytes)
+{
+    const auto path = std::filesystem::temp_directory_path() / name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+} // namespace
+
+// Per-PID packet counts equal the independent muxer's facts for every chunking.
+TEST(SktsAnalyzeTest, PidPacketCountsMatchTheFactsForEveryChunkSize)
+{
+    for (std::string_view name : SktsTest::kSampleStreams) {
+        const auto stream = SktsTest::FindSample(std::string(name) + ".ts");
+        const auto factsPath = SktsTest::FindSample(std::string(name) + ".facts.json");
+        if (!stream || !factsPath) {
+            ADD_FAILURE() << "sample " << name << " missing";
+            continue;
+        }
+        const json facts = ReadJson(*factsPath);
+        for (int chunk : {1, 7, 188, 1000, 65536}) {
+            SCOPED_TRACE(std::string(name) + " chunk " + std::to_string(chunk));
+            const json report = AnalyzeJson("--chunk " + std::to_string(chunk) + " " + stream->string());
+            EXPECT_EQ(report["packet_size"], facts["packet_size"]);
+            EXPECT_EQ(report["packets"], facts["packets"]);
+            EXPECT_TRUE(report["in_sync"].get<bool>());
+            EXPECT_EQ(report["sync_byte_errors"], 0);
+            json counts = json::object();
+            for (const auto& pid : report["pids"])
+                counts[std::to_string(pid["pid"].get<int>())] = pid["packets"];
+            EXPECT_EQ(counts, facts["pid_packets"]);
+        }
+    }
+}
+
+TEST(SktsAnalyzeTest, BitrateOptionSetsThePacketClock)
+{
+    SKTS_REQUIRE_SAMPLE(stream, "h264_aac.ts");
+    const json report = AnalyzeJson("--bitrate 3000000 " + stream.string());
+    EXPECT_NEAR(report["bitrate"].get<double>(), 3'000'000.0, 30'000.0);
+    const json byDefault = AnalyzeJson(stream.string());
+    EXPECT_NEAR(byDefault["bitrate"].get<double>(), 10'000'000.0, 100'000.0);
+    // Standard input gives the same result as the file.
+    const auto piped = RunCommand(Tool() + " analyze --json --bitrate 3000000 -", stream.string());
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(json::parse(piped.out)["pids"], report["pids"]);
+}
+
+TEST(SktsAnalyzeTest, BadInputGetsOneLineAndExitCode2)
+{
+    const auto missing = RunCommand(Tool() + " analyze /nonexistent/stream.ts");
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
+    EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
+
+    const auto empty = TempFile("skts_empty.ts", {});
+    const auto emptyResult = RunCommand(Tool() + " analyze " + empty.string());
+    EXPECT_EQ(emptyResult.exitCode, 2);
+    EXPECT_NE(emptyResult.err.find("empty"), std::string::npos) << emptyResult.err;
+
+    const auto directory = RunCommand(Tool() + " analyze " + std::filesystem::temp_directory_path().string());
+    EXPECT_EQ(directory.exitCode, 2);
+
+    std::vector<uint8_t> noise(50'000);
+    std::mt19937 random(3);
+    for (auto& b : noise)
+        b = static_cast<uint8_t>(random() % 255); // never 0x47 spaced right, almost surely
+    for (auto& b : noise)
+        if (b == 0x47)
+            b = 0x48;
+    const auto noSync = RunCommand(Tool() + " analyze " + TempFile("skts_noise.ts", noise).string());
+    EXPECT_EQ(noSync.exitCode, 2);
+    EXPECT_NE(noSync.err.find("no transport-stream sync"), std::string::npos) << noSync.err;
+
+    const auto badOption = RunCommand(Tool() + " analyze --chunk 0 x.ts");
+    EXPECT_EQ(badOption.exitCode, 2);
+}
+
+TEST(SktsAnalyzeTest, OddInputsGiveHonestOutput)
+{
+    // A file of 0x47 bytes only is in sync at 188 bytes, every packet on PID 0x747.
+    const auto allSync = TempFile("skts_all47.ts", std::vector<uint8_t>(188 * 50, 0x47));
+    const json report = AnalyzeJson(allSync.string());
+    EXPECT_EQ(report["packets"], 50);
+    ASSERT_EQ(report["pids"].size(), 1u);
+    EXPECT_EQ(report["pids"][0]["pid"], 0x747);
+
+    // A truncated file: the partial last packet is not counted.
+    SKTS_REQUIRE_SAMPLE(stream, "h264_aac.ts");
+    auto bytes = SktsTest::ReadFile(stream);
+    bytes.resize(188 * 100 + 97);
+    EXPECT_EQ(AnalyzeJson(TempFile("skts_cut.ts", bytes).string())["packets"], 100);
+
+    // Random bytes with sync bytes sprinkled in: whatever it finds, it does not crash.
+    std::vector<uint8_t> noise(100'000);
+    std::mt19937 random(11);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = i % 188 == 0 && i < 188 * 10 ? 0x47 : static_cast<uint8_t>(random());
+    const auto result = RunCommand(Tool() + " analyze --json " + TempFile("skts_rand.ts", noise).string());
+    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 2) << result.err;
+
+    const auto help = RunCommand(Tool() + " analyze --help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--bitrate"), std::string::npos);
+    EXPECT_NE(help.out.find("--chunk"), std::string::npos);
+    EXPECT_EQ(RunCommand(Tool() + " --help").exitCode, 0);
+}
