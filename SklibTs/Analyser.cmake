@@ -1,4 +1,5 @@
 target_sources(SklibTs PRIVATE
+  ConformanceChecks.cpp
   Indicators.cpp
   IsdbtDecoder.cpp
   PesCollector.cpp

@@ -73,6 +73,7 @@ struct PcrStatistics {
     double jitterPeakToPeakNs = 0.0;
     int32_t pcrBitrate = -1;  // bit/s from the PCR slope, -1 when unknown
     double pcrRate = 0.0;     // PCRs per second
+    uint64_t pcrCount = 0;    // PCRs seen on the PID
 };
 
 // One PCR of the latest analysis period with its deviations.

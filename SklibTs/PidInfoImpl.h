@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "PidCheckState.h"
 #include "RateMeter.h"
 #include "SkPidInfo.h"
 
@@ -15,8 +16,7 @@ public:
     }
 
     PacketRateMeter rateMeter;
-    int64_t lastPtsTime = kNoTime;  // last packet time of a PES with a PTS
-    int64_t ptsDeadline = kNoTime;
+    PidCheckState checks;
 };
 
 } // namespace SklibTs

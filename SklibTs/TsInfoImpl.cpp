@@ -24,6 +24,19 @@ int64_t ReadPcr(const uint8_t* packet)
     return base * 300 + std::min<int64_t>(extension, 299);
 }
 
+// PTS_DTS_flags 10 or 11 in a PES header with the optional part.
+bool PesHasPts(const uint8_t* pes, uint32_t size)
+{
+    if (size < 9 || pes[0] != 0 || pes[1] != 0 || pes[2] != 1)
+        return false;
+    switch (pes[3]) {
+    case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
+        return false;
+    default:
+        return (pes[7] & 0x80) != 0;
+    }
+}
+
 } // namespace
 
 bool IsCollectedStreamKind(int32_t streamKind)
@@ -81,6 +94,7 @@ void TsInfoImpl::Reset()
     pcrPacketIndex_ = 0;
     started_ = false;
     SetInitialReferences();
+    checks_.Reset(siStandard);
 }
 
 void TsInfoImpl::SetInitialReferences()
@@ -158,12 +172,12 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     info.lastSeen = *time;
     ++info.packetCount;
 
-    TrackContinuity(info, tp);
+    checks_.CheckContinuity(info, tp, now_);
+    if (pid >= 0x20 && pid < kNullPid)
+        checks_.TrackUnreferencedPid(pid, references_[pid][kRefPmt] > 0 || info.streamKind == 6, now_);
     info.rateMeter.CountPacket();
-    if (HasPcrField(packet)) {
-        const int64_t pcr = ReadPcr(packet);
-        (void)pcr; // PCR checks attach here
-    }
+    if (HasPcrField(packet))
+        checks_.CheckPcr(info, *time, ReadPcr(packet), pcrPacketIndex_, tp.GetDiscontinuityIndicator());
 
     if (tp.GetTransportErrorIndicator()) {
         ++transportErrors;
@@ -198,12 +212,6 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     NotifyPacket(pid, packet, size, time);
 }
 
-void TsInfoImpl::TrackContinuity(PidInfoImpl& info, const SkTp& tp)
-{
-    info.prevCc = info.lastCc;
-    info.lastCc = tp.GetContinuityCounter();
-}
-
 void TsInfoImpl::HandleScrambled(uint32_t pid)
 {
     if (pid == 0) {
@@ -215,6 +223,7 @@ void TsInfoImpl::HandleScrambled(uint32_t pid)
                FormatIndicatorMessage("Scrambling_control_field is not 00 for PMT PID 0x%04X", pid), 0.0,
                IndicatorLocation::ForPid(pid));
     }
+    checks_.OnScrambledPacket(now_);
 }
 
 void TsInfoImpl::CollectPes(uint32_t pid, const SkTp& tp)
@@ -245,6 +254,7 @@ void TsInfoImpl::FlushPes(uint32_t pid)
         return;
     const uint8_t* data = collector.Data();
     const uint32_t size = collector.Size();
+    checks_.CheckPes(*pidImpl_[pid], PesHasPts(data, size));
     for (const auto& callback : allPesCallbacks_)
         callback.function(callback.context, static_cast<int32_t>(pid), data, size);
     for (const auto& entry : pesCallbacks_) {
@@ -281,16 +291,20 @@ void TsInfoImpl::UpdateTime(const int64_t* time)
         StartTimeBases(now);
         return;
     }
+    checks_.RunPcrAnalysis(now);
     if (now - measurementBoundary_ > rateWindow_.period)
         UpdatePidRates(now);
     transportRate_.Update(now);
     bitrate = transportRate_.Bitrate();
+    RunTableDeadlines(now);
+    checks_.RunPeriodicChecks(now);
 }
 
 void TsInfoImpl::StartTimeBases(int64_t now)
 {
     measurementBoundary_ = now;
     transportRate_.Start(now);
+    checks_.Start(now);
     started_ = true;
 }
 
@@ -369,8 +383,7 @@ void TsInfoImpl::SetPcrAnalysisWindow(int64_t period, uint32_t count)
 {
     std::lock_guard guard(lock_);
     if (period > 0)
-        pcrAnalysisPeriod_ = period;
-    pcrAnalysisWindow_ = count;
+        checks_.SetPcrAnalysisWindow(period, count);
 }
 
 void TsInfoImpl::AddPidCallback(uint16_t pid, PacketCallbackFn function, void* context)
@@ -420,15 +433,13 @@ void TsInfoImpl::AddAllPesCallback(PesCallbackFn function, void* context)
 void TsInfoImpl::AddPcrStatisticsCallback(int32_t pid, PcrStatisticsCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        pcrStatisticsCallbacks_.push_back({pid, {function, context}});
+    checks_.AddPcrStatisticsCallback(pid, function, context);
 }
 
 void TsInfoImpl::AddAllPcrStatisticsCallback(PcrStatisticsCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        allPcrStatisticsCallbacks_.push_back({function, context});
+    checks_.AddAllPcrStatisticsCallback(function, context);
 }
 
 void TsInfoImpl::AddIndicatorStateCallback(uint32_t mask, IndicatorStateCallbackFn function, void* context)

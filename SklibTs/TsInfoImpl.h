@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ConformanceChecks.h"
 #include "Indicators.h"
 #include "IsdbtDecoder.h"
 #include "PesCollector.h"
@@ -77,10 +78,6 @@ private:
         int32_t pid;
         Callback<PesCallbackFn> callback;
     };
-    struct PcrStatisticsCallback {
-        int32_t pid;
-        Callback<PcrStatisticsCallbackFn> callback;
-    };
 
     PidInfoImpl& PidInfoFor(uint32_t pid);
     void DeletePidInfo(uint32_t pid);
@@ -89,7 +86,6 @@ private:
     bool IsReferencedAsTables(uint32_t pid) const;
 
     // Per-packet steps.
-    void TrackContinuity(PidInfoImpl& info, const SkTp& tp);
     void HandleScrambled(uint32_t pid);
     void CollectPes(uint32_t pid, const SkTp& tp);
     void FlushPes(uint32_t pid);
@@ -100,6 +96,7 @@ private:
     void StartTimeBases(int64_t now);
     void UpdatePidRates(int64_t now);
     void UpdateProgramRates();
+    void RunTableDeadlines(int64_t now);
 
     std::recursive_mutex lock_;
     std::array<std::unique_ptr<PidInfoImpl>, kPidCount> pidImpl_;
@@ -108,12 +105,11 @@ private:
     int32_t nitPid_ = -1;
 
     Indicators indicators_;
+    ConformanceChecks checks_{indicators_, programs, pidImpl_};
     IsdbtDecoder isdbt_;
     TransportRateMeter transportRate_;
 
     RateWindow rateWindow_;
-    int64_t pcrAnalysisPeriod_ = 54'000'000;
-    uint32_t pcrAnalysisWindow_ = 10;
 
     bool started_ = false;
     int64_t now_ = kNoTime;
@@ -127,8 +123,6 @@ private:
     std::vector<SectionCallback> sectionCallbacks_;
     std::vector<Callback<PesCallbackFn>> allPesCallbacks_;
     std::vector<PesCallback> pesCallbacks_;
-    std::vector<Callback<PcrStatisticsCallbackFn>> allPcrStatisticsCallbacks_;
-    std::vector<PcrStatisticsCallback> pcrStatisticsCallbacks_;
 };
 
 // Stream kinds whose PES packets the analyser collects for the elementary-stream parsers.

@@ -1,0 +1,68 @@
+#pragma once
+// The conformance checks of the analyser: per packet, per section, per complete table and
+// per tick. They raise indicators through Indicators and keep their own timing state.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "ConformanceTypes.h"
+#include "Indicators.h"
+#include "PidInfoImpl.h"
+#include "ProgramMap.h"
+#include "SkTsInfo.h"
+
+namespace SklibTs {
+
+class SkTp;
+struct TableKey;
+
+using PidInfoTable = std::array<std::unique_ptr<PidInfoImpl>, kPidCount>;
+
+class ConformanceChecks {
+public:
+    ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids);
+    ~ConformanceChecks();
+    ConformanceChecks(const ConformanceChecks&) = delete;
+    ConformanceChecks& operator=(const ConformanceChecks&) = delete;
+
+    // Forgets all timing state and builds the repetition rules of the SI standard.
+    void Reset(int32_t siStandard);
+    void SetPcrAnalysisWindow(int64_t period, uint32_t count);
+    void AddPcrStatisticsCallback(int32_t pid, PcrStatisticsCallbackFn function, void* context);
+    void AddAllPcrStatisticsCallback(PcrStatisticsCallbackFn function, void* context);
+
+    // Ticks. Start runs at the first tick after a reset; the others at every later one.
+    void Start(int64_t now);
+    void RunPcrAnalysis(int64_t now);
+    void RunPeriodicChecks(int64_t now);
+
+    // Per packet, in this order.
+    void CheckContinuity(PidInfoImpl& info, const SkTp& tp, int64_t now);
+    // pid 0x20-0x1FFE; referenced: the PID is a PMT PID or of stream kind 6.
+    void TrackUnreferencedPid(uint32_t pid, bool referenced, int64_t now);
+    void CheckPcr(PidInfoImpl& info, int64_t time, int64_t pcr, int64_t packetIndex, bool discontinuity);
+    void OnScrambledPacket(int64_t now);
+
+    // A complete section whose header was read, before it enters table assembly.
+    void CheckSection(const TableKey& key, int32_t sectionNumber, const uint8_t* section, int32_t length,
+                      int64_t now);
+    // A table that just completed.
+    void CheckTable(const TableKey& key, int64_t now);
+    // A PMT or CAT references `pid` (an elementary or CA PID) at table time `tableTime`.
+    void OnTableReference(uint32_t pid, int64_t tableTime, int64_t now);
+    // Elementary PIDs of stream_type 6 are never reported as unreferenced.
+    void ForgetUnreferencedPid(uint32_t pid);
+
+    // A collected PES of the PID; hasPts tells whether its header carries a PTS.
+    void CheckPes(PidInfoImpl& info, bool hasPts);
+
+private:
+    struct State;
+    Indicators& indicators_;
+    const ProgramMap& programs_;
+    PidInfoTable& pids_;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace SklibTs
