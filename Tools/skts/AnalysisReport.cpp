@@ -9,6 +9,66 @@ namespace Skts {
 
 namespace {
 
+// Service and network names are wide strings; JSON and the terminal get UTF-8.
+std::string ToUtf8(const std::wstring& text)
+{
+    std::string out;
+    for (const wchar_t wc : text) {
+        const auto c = static_cast<uint32_t>(wc);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x110000) {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// Plain words for a stream kind: the PMT stream_type or the analyser's own codes from 256 up.
+std::string StreamKindName(int32_t kind)
+{
+    switch (kind) {
+    case 0x01: return "MPEG-1 video";
+    case 0x02: return "MPEG-2 video";
+    case 0x03: return "MPEG-1 audio";
+    case 0x04: return "MPEG-2 audio";
+    case 0x05: return "private sections";
+    case 0x06: return "private PES";
+    case 0x0D: return "DSM-CC";
+    case 0x0F: return "AAC (ADTS)";
+    case 0x10: return "MPEG-4 video";
+    case 0x11: return "AAC (LATM)";
+    case 0x15: return "metadata";
+    case 0x1B: return "H.264";
+    case 0x21: return "JPEG 2000";
+    case 0x24: return "HEVC";
+    case 0x32: return "JPEG XS";
+    case 0x81: return "AC-3";
+    case 0x86: return "SCTE-35";
+    case 0x87: return "E-AC-3";
+    case 0xEA: return "VC-1";
+    case 256: return "AC-3";
+    case 257: return "E-AC-3";
+    case 258: return "teletext";
+    case 259: return "data (MPE)";
+    case 260: return "data (object carousel)";
+    case 261: return "data (MHP)";
+    case 262: return "BSSD audio";
+    case 263: return "AC-4";
+    default: return kind < 0 ? "" : "other";
+    }
+}
+
 std::string FormatBitrate(int64_t bitsPerSecond)
 {
     char text[32];
@@ -28,6 +88,38 @@ nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t by
     report["sync_byte_errors"] = analyser.syncByteErrors;
     report["transport_errors"] = analyser.transportErrors;
     report["bitrate"] = analyser.bitrate;
+    report["transport_stream_id"] = analyser.transportStreamId;
+    report["network_name"] = ToUtf8(analyser.network.networkName);
+
+    nlohmann::json programs = nlohmann::json::array();
+    for (const auto& [number, program] : analyser.programs) {
+        nlohmann::json streams = nlohmann::json::array();
+        for (const SklibTs::ElementaryStream& stream : program.streams) {
+            const SklibTs::SkPidInfo* info = analyser.pidInfo[stream.elementary_pid & 0x1FFF];
+            streams.push_back({
+                {"pid", stream.elementary_pid},
+                {"stream_type", stream.stream_type},
+                {"kind", info ? info->streamKind : stream.stream_type},
+                {"kind_name", StreamKindName(info ? info->streamKind : stream.stream_type)},
+                {"language", stream.language},
+            });
+        }
+        nlohmann::json ca = nlohmann::json::array();
+        for (const SklibTs::CaEntry& entry : program.caEntries)
+            ca.push_back({{"ca_system_id", entry.ca_system_id}, {"ca_pid", entry.ca_pid}});
+        programs.push_back({
+            {"program_number", number},
+            {"pmt_pid", program.pmt_pid},
+            {"pcr_pid", program.pcr_pid},
+            {"service_type", program.service_type},
+            {"service_name", ToUtf8(program.serviceName)},
+            {"provider_name", ToUtf8(program.providerName)},
+            {"bitrate", program.bitrate},
+            {"ca", std::move(ca)},
+            {"streams", std::move(streams)},
+        });
+    }
+    report["programs"] = std::move(programs);
 
     nlohmann::json pids = nlohmann::json::array();
     for (uint32_t pid = 0; pid < SklibTs::kPidCount; ++pid) {
@@ -40,6 +132,8 @@ nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t by
             {"bitrate", info->bitrate},
             {"min_bitrate", info->minBitrate},
             {"max_bitrate", info->maxBitrate},
+            {"stream_kind", info->streamKind},
+            {"programs", nlohmann::json(std::vector<int32_t>(info->programs.begin(), info->programs.end()))},
         });
     }
     report["pids"] = std::move(pids);
@@ -57,6 +151,40 @@ void PrintAnalysisReport(const nlohmann::json& report, std::ostream& out)
     out << "  sync byte errors  " << report["sync_byte_errors"].get<uint32_t>() << '\n';
     out << "  transport errors  " << report["transport_errors"].get<uint32_t>() << '\n';
     out << "  bit rate          " << FormatBitrate(report["bitrate"].get<int64_t>()) << '\n';
+    const int tsid = report["transport_stream_id"].get<int>();
+    out << "  transport stream  " << (tsid < 0 ? std::string("unknown") : std::to_string(tsid)) << '\n';
+    if (!report["network_name"].get<std::string>().empty())
+        out << "  network           " << report["network_name"].get<std::string>() << '\n';
+
+    for (const auto& program : report["programs"]) {
+        std::snprintf(line, sizeof line, "\nProgram %d  PMT 0x%04X  PCR ", program["program_number"].get<int>(),
+                      program["pmt_pid"].get<int>());
+        out << line;
+        const int pcrPid = program["pcr_pid"].get<int>();
+        if (pcrPid < 0) {
+            out << "none";
+        } else {
+            std::snprintf(line, sizeof line, "0x%04X", pcrPid);
+            out << line;
+        }
+        out << "  " << FormatBitrate(program["bitrate"].get<int64_t>()) << '\n';
+        if (!program["service_name"].get<std::string>().empty()) {
+            out << "  service \"" << program["service_name"].get<std::string>() << "\" from \""
+                << program["provider_name"].get<std::string>() << "\" (type " << program["service_type"].get<int>()
+                << ")\n";
+        }
+        for (const auto& ca : program["ca"]) {
+            std::snprintf(line, sizeof line, "  CA system 0x%04X on PID 0x%04X\n", ca["ca_system_id"].get<int>(),
+                          ca["ca_pid"].get<int>());
+            out << line;
+        }
+        for (const auto& stream : program["streams"]) {
+            std::snprintf(line, sizeof line, "  PID 0x%04X  stream_type 0x%02X  %-16s %s\n", stream["pid"].get<int>(),
+                          stream["stream_type"].get<int>(), stream["kind_name"].get<std::string>().c_str(),
+                          stream["language"].get<std::string>().c_str());
+            out << line;
+        }
+    }
 
     out << "\nPIDs\n";
     out << "     PID            packets        bit rate     min bit rate     max bit rate\n";

@@ -25,6 +25,10 @@ void AddAnalyzeCommand(CLI::App& app, int& exitCode)
                         "Bit rate in bit/s from which packet arrival times are derived, since a file has no "
                         "arrival clock (default 10000000)")
         ->check(CLI::Range(1, INT32_MAX));
+    command->add_option("--si-standard", options->siStandard,
+                        "Service-information tables to follow: none, atsc, dvb (default) or 3 (a DVB-based set)")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, int32_t>{{"none", 0}, {"atsc", 1}, {"dvb", 2}, {"3", 3}},
+                                            CLI::ignore_case));
     command->add_flag("--json", options->json, "Print one JSON document instead of the readable summary");
     command->callback([options, &exitCode] { exitCode = RunAnalyze(*options); });
 }
@@ -39,6 +43,7 @@ int RunAnalyze(const AnalyzeOptions& options)
     const std::unique_ptr<SklibTs::SkTsPacketInput> input(SklibTs::CreateTsPacketInput(analyser.get(), options.bitrate));
     if (!analyser || !input)
         throw CommandError("out of memory");
+    analyser->SetSiStandard(options.siStandard);
 
     const int64_t bytesRead = source.ReadAll(options.chunkSize, [&](const uint8_t* data, uint32_t size) {
         input->Write(data, size);

@@ -13,6 +13,7 @@ struct AnalyzeOptions {
     size_t chunkSize = 65536;
     int32_t bitrate = 10'000'000;
     bool json = false;
+    int32_t siStandard = 2; // DVB, since most streams are DVB
 };
 
 // Adds the "analyze" subcommand; its callback runs the analysis and sets exitCode.
