@@ -1,0 +1,16 @@
+target_sources(BaseClasses PRIVATE
+  AMEvent.cpp
+  AMThread.cpp
+  BaseAllocator.cpp
+  BaseFilter.cpp
+  BaseInputPin.cpp
+  BaseOutputPin.cpp
+  BasePin.cpp
+  ComBase.cpp
+  EnumMediaTypes.cpp
+  EnumPins.cpp
+  MediaSample.cpp
+  MediaType.cpp
+  MemAllocator.cpp
+  PlatformPosix.cpp
+)

@@ -1,0 +1,20 @@
+#pragma once
+// Everything a filter needs from the base classes, in one include.
+#include "ComPlatform.h"
+
+#include "AMEvent.h"
+#include "AMThread.h"
+#include "BaseAllocator.h"
+#include "BaseFilter.h"
+#include "BaseInputPin.h"
+#include "BaseOutputPin.h"
+#include "BasePin.h"
+#include "ComBase.h"
+#include "CritSec.h"
+#include "EnumMediaTypes.h"
+#include "EnumPins.h"
+#include "MediaSample.h"
+#include "MediaType.h"
+#include "MemAllocator.h"
+#include "RefTime.h"
+#include "Setup.h"
