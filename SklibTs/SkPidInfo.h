@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "EsProperties.h"
 #include "SkTsTypes.h"
 
 namespace SklibTs {
@@ -46,6 +47,7 @@ public:
     int64_t minBitrate = 0;             // smallest and largest over the long window
     int64_t maxBitrate = 0;
     std::vector<uint32_t> mgtTableTypes; // ATSC table types the MGT assigns to this PID
+    EsProperties es;                     // stream properties learnt from its PES packets
 };
 
 } // namespace SklibTs

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "EsParser.h"
 #include "SkTp.h"
 
 namespace SklibTs {
@@ -254,7 +255,9 @@ void TsInfoImpl::FlushPes(uint32_t pid)
         return;
     const uint8_t* data = collector.Data();
     const uint32_t size = collector.Size();
-    checks_.CheckPes(*pidImpl_[pid], PesHasPts(data, size));
+    PidInfoImpl& info = *pidImpl_[pid];
+    checks_.CheckPes(info, PesHasPts(data, size));
+    ParsePes(info.es, info.streamKind, data, static_cast<int32_t>(size));
     for (const auto& callback : allPesCallbacks_)
         callback.function(callback.context, static_cast<int32_t>(pid), data, size);
     for (const auto& entry : pesCallbacks_) {

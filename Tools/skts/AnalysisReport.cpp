@@ -1,8 +1,10 @@
 #include "AnalysisReport.h"
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
+#include "EsDescription.h"
 #include "SkTsInfo.h"
 
 namespace Skts {
@@ -69,6 +71,69 @@ std::string StreamKindName(int32_t kind)
     }
 }
 
+// The stream properties the parsers found, each key only when its flag is set.
+nlohmann::json VideoJson(const SklibTs::VideoStreamInfo& v)
+{
+    using V = SklibTs::VideoStreamInfo;
+    nlohmann::json j = nlohmann::json::object();
+    if (v.Has(V::kFlagSize)) {
+        j["width"] = v.width;
+        j["height"] = v.height;
+    }
+    if (v.Has(V::kFlagDisplaySize)) {
+        j["display_width"] = v.displayWidth;
+        j["display_height"] = v.displayHeight;
+    }
+    if (v.Has(V::kFlagChromaFormat))
+        j["chroma_format"] = v.chromaFormat;
+    if (v.Has(V::kFlagAspect)) {
+        j["aspect_x"] = v.aspectX;
+        j["aspect_y"] = v.aspectY;
+    }
+    if (v.Has(V::kFlagPictureAspect))
+        j["picture_aspect"] = {v.pictureAspect.numerator, v.pictureAspect.denominator};
+    if (v.Has(V::kFlagFrameRate) && std::isfinite(v.frameRate))
+        j["frame_rate"] = v.frameRate;
+    if (v.Has(V::kFlagInterlaced))
+        j["interlaced"] = v.interlaced != 0;
+    if (v.Has(V::kFlagBitDepth)) {
+        j["bit_depth_luma"] = v.bitDepthLuma;
+        j["bit_depth_chroma"] = v.bitDepthChroma;
+    }
+    if (v.Has(V::kFlagCaptions))
+        j["cea708"] = v.cea708Captions;
+    return j;
+}
+
+nlohmann::json AudioJson(const SklibTs::AudioStreamInfo& a)
+{
+    using A = SklibTs::AudioStreamInfo;
+    nlohmann::json j = nlohmann::json::object();
+    if (a.Has(A::kFlagBitRate))
+        j["bitrate"] = a.bitRate;
+    if (a.Has(A::kFlagSampleRate))
+        j["sample_rate"] = a.sampleRate;
+    if (a.Has(A::kFlagChannelMode))
+        j["channel_mode"] = a.channelMode;
+    if (a.Has(A::kFlagLfe))
+        j["lfe"] = a.lfe != 0;
+    if (a.Has(A::kFlagMpegLayer))
+        j["mpeg_layer"] = a.mpegLayer;
+    if (a.Has(A::kFlagBitstreamId))
+        j["bitstream_id"] = a.bitstreamId;
+    if (a.Has(A::kFlagBitstreamMode))
+        j["bitstream_mode"] = a.bitstreamMode;
+    if (a.Has(A::kFlagAacProfile))
+        j["aac_profile"] = a.aacProfile;
+    if (a.Has(A::kFlagFrameLayout)) {
+        j["samples_per_frame"] = a.samplesPerFrame;
+        j["channels"] = a.channelCount;
+    }
+    if (a.Has(A::kFlagDialogueLevel))
+        j["dialogue_level"] = a.dialogueLevel;
+    return j;
+}
+
 std::string FormatBitrate(int64_t bitsPerSecond)
 {
     char text[32];
@@ -126,7 +191,7 @@ nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t by
         const SklibTs::SkPidInfo* info = analyser.pidInfo[pid];
         if (info == nullptr)
             continue;
-        pids.push_back({
+        nlohmann::json entry = {
             {"pid", pid},
             {"packets", info->packetCount},
             {"bitrate", info->bitrate},
@@ -134,7 +199,15 @@ nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t by
             {"max_bitrate", info->maxBitrate},
             {"stream_kind", info->streamKind},
             {"programs", nlohmann::json(std::vector<int32_t>(info->programs.begin(), info->programs.end()))},
-        });
+        };
+        if (const SklibTs::VideoStreamInfo* video = info->es.Video()) {
+            entry["video"] = VideoJson(*video);
+            entry["description"] = SklibTs::DescribeVideo(*video, info->streamKind);
+        } else if (const SklibTs::AudioStreamInfo* audio = info->es.Audio()) {
+            entry["audio"] = AudioJson(*audio);
+            entry["description"] = SklibTs::DescribeAudio(*audio, info->streamKind);
+        }
+        pids.push_back(std::move(entry));
     }
     report["pids"] = std::move(pids);
     return report;
@@ -196,6 +269,8 @@ void PrintAnalysisReport(const nlohmann::json& report, std::ostream& out)
                       FormatBitrate(pid["min_bitrate"].get<int64_t>()).c_str(),
                       FormatBitrate(pid["max_bitrate"].get<int64_t>()).c_str());
         out << line;
+        if (pid.contains("description"))
+            out << "         " << pid["description"].get<std::string>() << '\n';
     }
 }
 
