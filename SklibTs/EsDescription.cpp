@@ -110,8 +110,10 @@ std::string DescribeVideo(const VideoStreamInfo& info, int32_t streamKind)
                          : std::to_string(info.bitDepthLuma) + "/" + std::to_string(info.bitDepthChroma) + "-bit");
     }
     if (info.Has(V::kFlagAspect)) {
-        // MPEG-1/2 video signals the display aspect ratio, the others the sample aspect.
-        const bool display = streamKind == EsKind::kMpeg1Video || streamKind == EsKind::kMpeg2Video;
+        // MPEG-1/2 video signals the display aspect ratio, or 1:1 for square samples; the
+        // other codings signal the sample aspect.
+        const bool mpeg = streamKind == EsKind::kMpeg1Video || streamKind == EsKind::kMpeg2Video;
+        const bool display = mpeg && !(info.aspectX == 1.0 && info.aspectY == 1.0);
         Append(text, std::string(display ? "DAR " : "SAR ") + Ratio(info.aspectX, info.aspectY));
     }
     if (info.Has(V::kFlagPictureAspect))
