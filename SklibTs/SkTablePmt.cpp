@@ -1,0 +1,48 @@
+#include "SkTablePmt.h"
+
+namespace SklibTs {
+
+namespace {
+
+int32_t Read13(const uint8_t* p) { return ((p[0] & 0x1F) << 8) | p[1]; }
+int32_t Read12(const uint8_t* p) { return ((p[0] & 0x0F) << 8) | p[1]; }
+
+} // namespace
+
+void SkTablePmt::Clear()
+{
+    pcr_pid = -1;
+    program_descriptors.clear();
+    streams.clear();
+}
+
+int32_t SkTablePmt::ParseSection(const SkTableSection* section)
+{
+    if (section == nullptr)
+        return PsiResult::kNoData;
+    const SectionBody body = BodyOf(*section);
+    const uint8_t* s = body.bytes;
+    if (body.end < 12)
+        return PsiResult::kTooShort;
+    pcr_pid = Read13(s + 8);
+    const int32_t programInfoEnd = 12 + Read12(s + 10);
+    if (programInfoEnd > body.end)
+        return PsiResult::kTooShort;
+    if (const int32_t result = ParseDescriptors(s + 12, s + programInfoEnd, program_descriptors))
+        return result;
+
+    for (int32_t pos = programInfoEnd; body.end - pos >= 5;) {
+        Stream& stream = streams.emplace_back();
+        stream.stream_type = s[pos];
+        stream.elementary_pid = Read13(s + pos + 1);
+        const int32_t loopEnd = pos + 5 + Read12(s + pos + 3);
+        if (loopEnd > body.end)
+            return PsiResult::kTooShort;
+        if (const int32_t result = ParseDescriptors(s + pos + 5, s + loopEnd, stream.descriptors))
+            return result;
+        pos = loopEnd;
+    }
+    return CrcResult(body);
+}
+
+} // namespace SklibTs
