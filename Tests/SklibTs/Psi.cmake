@@ -1,0 +1,2 @@
+skts_add_test(SklibTsPsiTests PsiSectionTests.cpp PsiTableTests.cpp PsiDvbTextTests.cpp PsiRobustnessTests.cpp)
+target_link_libraries(SklibTsPsiTests PRIVATE SklibTsPsi)
