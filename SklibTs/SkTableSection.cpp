@@ -6,7 +6,7 @@
 namespace SklibTs {
 
 SkTableSection::SkTableSection(int32_t capacity)
-    : storage_(capacity > 0 ? std::make_unique<uint8_t[]>(static_cast<size_t>(capacity)) : nullptr)
+    : storage_(capacity > 0 ? std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity)) : nullptr)
 {
     data = storage_.get();
 }
