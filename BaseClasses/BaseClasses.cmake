@@ -14,3 +14,9 @@ target_sources(BaseClasses PRIVATE
   MemAllocator.cpp
   PlatformPosix.cpp
 )
+target_sources(BaseClasses PRIVATE
+  Host/ByteReader.cpp
+  Host/FilterGraph.cpp
+  Host/PushSource.cpp
+  Host/SampleSink.cpp
+)

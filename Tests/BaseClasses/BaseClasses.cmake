@@ -1,0 +1,9 @@
+skts_add_test(BaseClassesTests
+  AllocatorTests.cpp
+  ComBaseTests.cpp
+  FilterTests.cpp
+  GraphTests.cpp
+  PinTests.cpp
+  Probes.cpp
+)
+target_link_libraries(BaseClassesTests PRIVATE BaseClasses)
