@@ -64,8 +64,10 @@ uint32_t Read16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 
 bool RawTableSection::ParseHeader(uint16_t pid, TableKey& key, int32_t& section_number, SiStandard standard)
 {
-    if (length < 1)
+    if (length < 1) {
+        key = TableKey{pid, TableKey::kAny, TableKey::kAny, TableKey::kAny, TableKey::kAny};
         return false;
+    }
     const uint32_t tableId = data[0];
     key = TableKey{pid, tableId, TableKey::kAny, TableKey::kAny, TableKey::kAny};
     const bool longForm = tableId != 0x72 && length >= 2 && (data[1] & 0x80) != 0;
