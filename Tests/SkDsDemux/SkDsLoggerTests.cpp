@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,10 +38,14 @@ private:
 
 double ElapsedMs(const std::string& line)
 {
-    std::smatch match;
-    const std::regex pattern(R"(^[A-Za-z]+\(\d+\): \[(\d+\.\d) ms\] )");
-    EXPECT_TRUE(std::regex_search(line, match, pattern)) << line;
-    return match.empty() ? -1.0 : std::stod(match[1].str());
+    const size_t open = line.find("): [");
+    const size_t close = line.find(" ms] ");
+    EXPECT_TRUE(open != std::string::npos && close != std::string::npos && open < close) << line;
+    if (open == std::string::npos || close == std::string::npos || open >= close)
+        return -1.0;
+    const std::string number = line.substr(open + 4, close - open - 4);
+    EXPECT_EQ(number.size() - number.find('.'), 2u) << "one decimal: " << line;
+    return std::stod(number);
 }
 
 // Must stay the first test: the elapsed time counts from the process's first written line.
@@ -132,11 +135,19 @@ TEST(SkDsLogger, LinesFromManyThreadsStayWhole)
 
     const auto lines = captured.Lines();
     ASSERT_EQ(lines.size(), size_t(kThreads * kLinesEach));
-    const std::regex whole(R"(^EsPin\((\d+)\): \[\d+\.\d ms\] thread (\d) line \d+\n$)");
     for (const auto& line : lines) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, whole)) << line;
-        EXPECT_EQ(std::stoi(match[1].str()) - 100, std::stoi(match[2].str()));
+        int unit = -1;
+        int thread = -1;
+        int index = -1;
+        int consumed = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "EsPin(%d): [%*f ms] thread %d line %d\n%n", &unit, &thread, &index,
+                              &consumed),
+                  3)
+            << line;
+        EXPECT_EQ(size_t(consumed), line.size()) << line; // exactly one whole line
+        EXPECT_EQ(line.back(), '\n');
+        EXPECT_EQ(unit - 100, thread);
+        EXPECT_GE(ElapsedMs(line), 0.0);
     }
 }
 
