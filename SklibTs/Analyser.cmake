@@ -5,6 +5,7 @@ target_sources(SklibTs PRIVATE
   PesCollector.cpp
   RateMeter.cpp
   TsInfoImpl.cpp
+  TsInfoPrograms.cpp
   TsInfoTables.cpp
   TsPacketInputImpl.cpp
 )

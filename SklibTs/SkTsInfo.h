@@ -4,6 +4,7 @@
 // clients through callbacks. Clients read its public data while holding Lock().
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,10 +13,10 @@
 #include "ProgramMap.h"
 #include "SkPidInfo.h"
 #include "SkTsTypes.h"
+#include "TableKey.h"
 
 namespace SklibTs {
 
-struct TableKey;
 class SkTable;
 class RawTableSection;
 
@@ -103,6 +104,7 @@ public:
     int32_t bitrate = 0;                   // transport bit rate, bit/s
     std::array<SkPidInfo*, kPidCount> pidInfo{}; // null for PIDs never seen; owned by the analyser
     ProgramMap programs;
+    std::map<TableKey, std::unique_ptr<SkTable>> tables; // last complete copy of every table
     uint32_t syncByteErrors = 0;
     uint32_t transportErrors = 0;
     uint64_t packetsProcessed = 0;

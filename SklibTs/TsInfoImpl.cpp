@@ -61,6 +61,7 @@ void SkTsInfo::Reset()
     bitrate = 0;
     pidInfo.fill(nullptr);
     programs.clear();
+    tables.clear();
     syncByteErrors = 0;
     transportErrors = 0;
     packetsProcessed = 0;
@@ -78,6 +79,7 @@ SkTsInfo* CreateTsInfo() { return new (std::nothrow) TsInfoImpl(); }
 TsInfoImpl::TsInfoImpl() : pes_(std::make_unique<std::array<PesCollector, kPidCount>>())
 {
     SetInitialReferences();
+    ResetTableIntervals();
 }
 
 TsInfoImpl::~TsInfoImpl() = default;
@@ -86,6 +88,7 @@ void TsInfoImpl::Reset()
 {
     std::lock_guard guard(lock_);
     SkTsInfo::Reset();
+    ResetTables();
     for (auto& info : pidImpl_)
         info.reset();
     for (PesCollector& collector : *pes_)
@@ -267,10 +270,6 @@ void TsInfoImpl::FlushPes(uint32_t pid)
     collector.Clear();
 }
 
-void TsInfoImpl::CollectSections(uint32_t /*pid*/, const SkTp& /*tp*/, int64_t /*time*/)
-{
-}
-
 void TsInfoImpl::NotifyPacket(uint32_t pid, const uint8_t* packet, uint32_t size, const int64_t* time)
 {
     for (const auto& callback : packetCallbacks_)
@@ -371,6 +370,7 @@ void TsInfoImpl::SetSiStandard(int32_t standard)
     siStandard = standard;
     Reset();
     indicators_.ClearLatchedAndCounts();
+    ResetTableIntervals();
 }
 
 void TsInfoImpl::SetRateWindow(const RateWindow& window)

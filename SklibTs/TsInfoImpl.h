@@ -1,5 +1,7 @@
 #pragma once
 #include <array>
+#include <map>
+#include <set>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,7 +13,10 @@
 #include "PesCollector.h"
 #include "PidInfoImpl.h"
 #include "RateMeter.h"
+#include "SkTable.h"
+#include "SkTableSection.h"
 #include "SkTsInfo.h"
+#include "TableKey.h"
 
 namespace SklibTs {
 
@@ -92,6 +97,62 @@ private:
     void CollectSections(uint32_t pid, const SkTp& tp, int64_t time);
     void NotifyPacket(uint32_t pid, const uint8_t* packet, uint32_t packetSize, const int64_t* time);
 
+    // Table bookkeeping and program following.
+    enum TableClass : int32_t {
+        kClassNone = 0,
+        kClassPat = 1,
+        kClassCat = 2,
+        kClassPmt = 3,
+        kClassNitActual = 7,
+        kClassSdtActual = 9,
+        kClassMgt = 35,
+        kClassTvct = 36,
+        kClassCvct = 37,
+    };
+    enum class DeadlineAction : int32_t { Notify = 0, Expire = 1 };
+    struct Deadline {
+        int64_t time;
+        TableKey key;
+        DeadlineAction action;
+        bool operator<(const Deadline& other) const;
+    };
+    struct TableCallback {
+        TableKey filter;
+        Callback<TableCallbackFn> callback;
+    };
+    struct TableTimeoutCallback {
+        TableKey filter;
+        Callback<TableTimeoutCallbackFn> callback;
+    };
+
+    uint32_t FeedSection(uint32_t pid, const uint8_t* bytes, uint32_t count, int64_t time);
+    void OnSectionComplete(uint32_t pid, std::unique_ptr<RawTableSection> section, int64_t time);
+    void StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> section, int64_t time);
+    void OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> table, int64_t time);
+    int32_t ClassifyTable(const TableKey& key) const;
+    void ApplyTable(int32_t tableClass, const TableKey& key, const SkTable& table);
+    void SetTableDeadlines(const TableKey& key, int64_t time);
+    void RemoveTableDeadlines(const TableKey& key);
+    void ExpireTable(const TableKey& key);
+    void ResetTableIntervals();
+    void ResetTables();
+
+    void ApplyPat(const SkTable& table);
+    void ApplyCat(const SkTable& table);
+    void ApplyPmt(const TableKey& key, const SkTable& table);
+    void ApplySdtActual(const SkTable& table);
+    void ApplyNitActual(const SkTable& table);
+    void ApplyMgt(const SkTable& table);
+    void AddProgram(int32_t programNumber, int32_t pmtPid);
+    void RemoveProgram(int32_t programNumber);
+    void DropProgramStreams(Program& program);
+    void DropEmmList();
+    void AddReference(uint32_t pid, PidReferenceKind kind, int32_t programNumber);
+    void RemoveReference(uint32_t pid, PidReferenceKind kind, int32_t programNumber);
+    void ReapplyProgramTables();
+    void ClearServiceInformation();
+    bool HasStoredTableOfClass(uint32_t pid, int32_t tableClass, const TableKey& except) const;
+
     // Time-driven steps.
     void StartTimeBases(int64_t now);
     void UpdatePidRates(int64_t now);
@@ -102,6 +163,15 @@ private:
     std::array<std::unique_ptr<PidInfoImpl>, kPidCount> pidImpl_;
     std::unique_ptr<std::array<PesCollector, kPidCount>> pes_;
     std::array<std::array<uint32_t, kRefKinds>, kPidCount> references_{};
+    std::array<std::unique_ptr<RawTableSection>, kPidCount> sections_;
+    std::map<TableKey, std::unique_ptr<RawTable>> rawTables_;
+    std::set<Deadline> deadlines_;
+    std::map<TableKey, std::array<int64_t, 2>> deadlineIndex_; // notify and expire times per key
+    std::map<TableKey, int64_t> tableLastSeen_;
+    std::array<int64_t, 256> notifyInterval_{};
+    std::array<int64_t, 256> expiryInterval_{};
+    std::vector<TableCallback> tableCallbacks_;
+    std::vector<TableTimeoutCallback> tableTimeoutCallbacks_;
     int32_t nitPid_ = -1;
 
     Indicators indicators_;
