@@ -8,13 +8,14 @@ using Filters = LiveObjects;
 const CMediaType kTs = MakeType(MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT);
 const CLSID kProbeClsid = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
 
-// A filter with pins In0 (connected), In1 (unconnected), Out0 (connected), connected to a
-// peer filter, so state changes can be watched on connected and unconnected pins.
+// A filter with pins In0 (fed by an upstream peer), In1 (unconnected) and Out0 (feeding a
+// downstream peer), so state changes can be watched on connected and unconnected pins.
 struct ConnectedProbe {
     CallLog log;
     CallLog peerLog;
     ComPtr<ProbeFilter> filter{new ProbeFilter(log, kProbeClsid)};
-    ComPtr<ProbeFilter> peer{new ProbeFilter(peerLog)};
+    ComPtr<ProbeFilter> upstream{new ProbeFilter(peerLog)};
+    ComPtr<ProbeFilter> downstream{new ProbeFilter(peerLog)};
     ProbeInputPin* in0;
     ProbeInputPin* in1;
     ProbeOutputPin* out0;
@@ -27,13 +28,13 @@ struct ConnectedProbe {
         in1 = filter->AddInput(L"In1");
         out0Behaviour.offered = {kTs};
         out0 = filter->AddOutput(L"Out0", std::move(out0Behaviour));
-        EXPECT_EQ(peer->AddOutput(L"PeerOut", offersTs)->Connect(in0, nullptr), S_OK);
-        EXPECT_EQ(out0->Connect(peer->AddInput(L"PeerIn"), nullptr), S_OK);
+        EXPECT_EQ(upstream->AddOutput(L"PeerOut", offersTs)->Connect(in0, nullptr), S_OK);
+        EXPECT_EQ(out0->Connect(downstream->AddInput(L"PeerIn"), nullptr), S_OK);
         log.Take();
     }
     ~ConnectedProbe()
     {
-        for (ProbeFilter* each : {filter.Get(), peer.Get()}) {
+        for (ProbeFilter* each : {filter.Get(), upstream.Get(), downstream.Get()}) {
             each->Stop();
             for (int i = 0; i < each->GetPinCount(); ++i)
                 each->GetPin(i)->Disconnect();

@@ -1,0 +1,2 @@
+skts_add_bench(BaseClassesBench BaseClassesBench.cpp)
+target_link_libraries(BaseClassesBench PRIVATE BaseClasses)
