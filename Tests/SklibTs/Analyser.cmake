@@ -3,5 +3,6 @@ skts_add_test(SklibTsAnalyserTests
   IsdbtTests.cpp
   PacketInputTests.cpp
   RateMeterTests.cpp
+  TableBookTests.cpp
 )
 target_link_libraries(SklibTsAnalyserTests PRIVATE SklibTs)

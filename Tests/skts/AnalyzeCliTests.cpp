@@ -137,3 +137,49 @@ TEST(SktsAnalyzeTest, OddInputsGiveHonestOutput)
     EXPECT_NE(help.out.find("--chunk"), std::string::npos);
     EXPECT_EQ(RunCommand(Tool() + " --help").exitCode, 0);
 }
+
+// Programs, PMT and PCR PIDs and streams equal the muxer's facts; service names equal ffprobe's.
+TEST(SktsAnalyzeTest, ProgramsMatchTheFactsAndServiceNames)
+{
+    for (std::string_view name : SktsTest::kSampleStreams) {
+        SCOPED_TRACE(std::string(name));
+        const auto stream = SktsTest::FindSample(std::string(name) + ".ts");
+        const auto factsPath = SktsTest::FindSample(std::string(name) + ".facts.json");
+        const auto probePath = SktsTest::FindSample(std::string(name) + ".ffprobe.json");
+        if (!stream || !factsPath || !probePath) {
+            ADD_FAILURE() << "sample " << name << " missing";
+            continue;
+        }
+        const json facts = ReadJson(*factsPath);
+        const json probe = ReadJson(*probePath);
+        const json report = AnalyzeJson("--si-standard dvb " + stream->string());
+
+        json pat = json::object();
+        json pmts = json::object();
+        for (const auto& program : report["programs"]) {
+            const std::string number = std::to_string(program["program_number"].get<int>());
+            pat[number] = program["pmt_pid"];
+            json streams = json::array();
+            for (const auto& s : program["streams"])
+                streams.push_back({{"stream_type", s["stream_type"]}, {"pid", s["pid"]}});
+            pmts[number] = {{"pmt_pid", program["pmt_pid"]}, {"pcr_pid", program["pcr_pid"]}, {"streams", streams}};
+        }
+        EXPECT_EQ(pat, facts["pat"]);
+        EXPECT_EQ(pmts, facts["pmts"]);
+
+        for (const auto& probed : probe["programs"]) {
+            const int number = probed["program_num"].get<int>();
+            const auto found = std::find_if(report["programs"].begin(), report["programs"].end(),
+                                            [&](const json& p) { return p["program_number"] == number; });
+            ASSERT_NE(found, report["programs"].end());
+            EXPECT_EQ((*found)["service_name"], probed["tags"]["service_name"]);
+            EXPECT_EQ((*found)["provider_name"], probed["tags"]["service_provider"]);
+        }
+        // Private data with an AC-3 descriptor is recognised as AC-3.
+        for (const auto& pid : report["pids"]) {
+            if (pid["pid"] == 0x102 && name == "mpeg2_mp2_ac3") {
+                EXPECT_EQ(pid["stream_kind"], 256);
+            }
+        }
+    }
+}
