@@ -13,6 +13,8 @@ target_sources(BaseClasses PRIVATE
   MediaType.cpp
   MemAllocator.cpp
   PlatformPosix.cpp
+  RefClock.cpp
+  Schedule.cpp
 )
 target_sources(BaseClasses PRIVATE
   Host/ByteReader.cpp

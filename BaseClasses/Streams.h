@@ -16,5 +16,7 @@
 #include "MediaSample.h"
 #include "MediaType.h"
 #include "MemAllocator.h"
+#include "RefClock.h"
 #include "RefTime.h"
+#include "Schedule.h"
 #include "Setup.h"

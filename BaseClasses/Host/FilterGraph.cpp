@@ -1,5 +1,7 @@
 #include "Host/FilterGraph.h"
 
+#include "RefClock.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -154,7 +156,14 @@ HRESULT FilterGraph::Disconnect(IPin* ppin)
     return ppin->Disconnect();
 }
 
-HRESULT FilterGraph::SetDefaultSyncSource() { return E_NOTIMPL; }
+HRESULT FilterGraph::SetDefaultSyncSource()
+{
+    HRESULT hr = S_OK;
+    auto* clock = new CBaseReferenceClock(NAME("System clock"), nullptr, &hr);
+    ComPtr<IReferenceClock> systemClock;
+    clock->NonDelegatingQueryInterface(IID_IReferenceClock, systemClock.PutVoid());
+    return FAILED(hr) ? hr : SetSyncSource(systemClock.Get());
+}
 
 HRESULT FilterGraph::Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR)
 {

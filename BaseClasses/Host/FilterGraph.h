@@ -30,6 +30,7 @@ public:
     HRESULT ConnectDirect(IPin* ppinOut, IPin* ppinIn, const AM_MEDIA_TYPE* pmt) override;
     HRESULT Reconnect(IPin* ppin) override;
     HRESULT Disconnect(IPin* ppin) override;
+    // A system clock (the millisecond timer) for the graph.
     HRESULT SetDefaultSyncSource() override;
 
     // IMediaEventSink
