@@ -6,6 +6,7 @@ target_sources(BaseClasses PRIVATE
   BaseInputPin.cpp
   BaseOutputPin.cpp
   BasePin.cpp
+  ClassFactory.cpp
   ComBase.cpp
   EnumMediaTypes.cpp
   EnumPins.cpp

@@ -9,6 +9,7 @@
 #include "BaseInputPin.h"
 #include "BaseOutputPin.h"
 #include "BasePin.h"
+#include "ClassFactory.h"
 #include "ComBase.h"
 #include "CritSec.h"
 #include "EnumMediaTypes.h"

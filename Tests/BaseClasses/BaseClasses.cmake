@@ -1,5 +1,6 @@
 skts_add_test(BaseClassesTests
   AllocatorTests.cpp
+  ClassFactoryTests.cpp
   ClockTests.cpp
   ComBaseTests.cpp
   FilterTests.cpp

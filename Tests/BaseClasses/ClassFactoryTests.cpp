@@ -1,0 +1,74 @@
+#include "Probes.h"
+
+namespace BaseClassesTest {
+namespace {
+
+using Factory = LiveObjects;
+
+const CLSID kProbeClsid = {0xA1B2C3D4, 0x1111, 0x2222, {3, 3, 4, 4, 5, 5, 6, 6}};
+const CLSID kOtherClsid = {0xA1B2C3D4, 0x1111, 0x2222, {3, 3, 4, 4, 5, 5, 6, 7}};
+
+CallLog factoryLog;
+HRESULT nextCreateResult = S_OK;
+
+CUnknown* CreateProbe(LPUNKNOWN, HRESULT* phr)
+{
+    *phr = nextCreateResult;
+    return new ProbeFilter(factoryLog, kProbeClsid);
+}
+
+int initCalls = 0;
+void InitProbe(BOOL loading, const CLSID* clsid)
+{
+    EXPECT_TRUE(*clsid == kProbeClsid);
+    initCalls += loading ? 1 : -1;
+}
+
+const CFactoryTemplate kTemplates[] = {{L"Probe", &kProbeClsid, &CreateProbe, &InitProbe, nullptr}};
+
+TEST_F(Factory, ClassObjectsCreateInstancesAndCountTowardsUnloading)
+{
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+    InitTemplates(kTemplates, 1, TRUE);
+    EXPECT_EQ(initCalls, 1);
+    InitTemplates(kTemplates, 1, FALSE);
+    EXPECT_EQ(initCalls, 0);
+
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(GetClassObjectFromTemplates(kTemplates, 1, kOtherClsid, IID_IClassFactory, &object),
+              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(GetClassObjectFromTemplates(kTemplates, 1, kProbeClsid, IID_IPin, &object), E_NOINTERFACE);
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(GetClassObjectFromTemplates(kTemplates, 1, kProbeClsid, IID_IClassFactory, factory.PutVoid()), S_OK);
+    EXPECT_EQ(CanUnloadNow(), S_FALSE); // the factory lives
+
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, filter.PutVoid()), S_OK);
+    CLSID clsid{};
+    filter->GetClassID(&clsid);
+    EXPECT_TRUE(clsid == kProbeClsid);
+    EXPECT_EQ(CBaseObject::ObjectsActive(), 2);
+
+    // A failed query or a failed creation leaves nothing behind.
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPin, &object), E_NOINTERFACE);
+    nextCreateResult = E_UNEXPECTED;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, &object), E_UNEXPECTED);
+    nextCreateResult = S_OK;
+    EXPECT_EQ(factory->CreateInstance(filter.Get(), IID_IBaseFilter, &object), E_NOINTERFACE);
+    EXPECT_EQ(CBaseObject::ObjectsActive(), 2);
+
+    filter.Reset();
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE); // locked
+    ComPtr<IClassFactory> again;
+    ASSERT_EQ(GetClassObjectFromTemplates(kTemplates, 1, kProbeClsid, IID_IUnknown, again.PutVoid()), S_OK);
+    again->LockServer(FALSE);
+    again.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+} // namespace
+} // namespace BaseClassesTest
