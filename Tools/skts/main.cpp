@@ -4,6 +4,7 @@
 
 #include "AnalyzeCommand.h"
 #include "CommandError.h"
+#include "DemuxCommand.h"
 
 int main(int argc, char** argv)
 {
@@ -11,6 +12,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     int exitCode = 0;
     Skts::AddAnalyzeCommand(app, exitCode);
+    Skts::AddDemuxCommand(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -1,0 +1,1 @@
+target_sources(SkDsDemux PRIVATE Source/Demuxer.cpp)

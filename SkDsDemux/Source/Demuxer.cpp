@@ -1,0 +1,332 @@
+#include "Demuxer.h"
+
+#include <cstdlib>
+#include <exception>
+
+#include "SkPes.h"
+#include "SkTp.h"
+#include "SkTsInfo.h"
+#include "SkTsPacketInput.h"
+
+namespace DsDemux {
+
+namespace {
+
+// 188 bytes * 8 bits * 54,000,000 ticks per second.
+constexpr int64_t kPacketBitTicks = 81'216'000'000;
+// 188 * 8 * 27,000,000: bits of one packet times the PCR clock.
+constexpr int64_t kPacketBitsPcr = 40'608'000'000;
+// 188 * 8 * 90,000: bits of one packet times the PTS clock.
+constexpr int64_t kPacketBitsPts = 135'360'000;
+// 188 * 8 * 10,000,000: bits of one packet times the 100 ns clock.
+constexpr int64_t kPacketBits100ns = 15'040'000'000;
+constexpr int64_t kPcrHalfRange = 0x12C00000000;
+constexpr int64_t kPcrRange = 0x25800000000;
+constexpr HRESULT kInvalidState = static_cast<HRESULT>(0x8007139F);
+
+int32_t Abs32(int32_t v) { return v < 0 ? -v : v; }
+
+} // namespace
+
+Demuxer::Demuxer(SteadyClock steadyClock) : steadyClock_(std::move(steadyClock)) {}
+
+Demuxer::~Demuxer()
+{
+    pidTable.clear();
+    delete packetInput;
+    delete analyser;
+}
+
+HRESULT Demuxer::Init()
+{
+    const SklibTs::ToolkitVersion version = SklibTs::GetToolkitVersion();
+    if (version.major != 1 || version.minor != 11 || version.patch != 3 || version.build != 53) {
+        analyser = nullptr;
+        return E_FAIL;
+    }
+    analyser = SklibTs::CreateTsInfo();
+    if (analyser == nullptr)
+        return E_FAIL;
+    bitRate = kDefaultBitrate;
+    packetInput = SklibTs::CreateTsPacketInput(analyser, bitRate);
+    if (packetInput == nullptr)
+        return E_FAIL;
+    packetDuration = static_cast<int32_t>(kPacketBitTicks / bitRate);
+    lastPacketTicks = 0;
+    analyser->AddPacketCallback(&Demuxer::OnPacket, this);
+    analyser->AddAllTablesCallback(&Demuxer::OnTablesChanged, this);
+    preferredPcrPid = kNoPid;
+    timeBaseLocked = false;
+    packetCount = 0;
+    pidTable.clear();
+    pidTable.resize(SklibTs::kPidCount);
+    return S_OK;
+}
+
+PidEntry& Demuxer::AddPid(uint32_t pid, PesCompleteFn onPesComplete, void* context)
+{
+    auto entry = std::make_unique<PidEntry>();
+    entry->pid = pid;
+    entry->onPesComplete = onPesComplete;
+    entry->context = context;
+    pidTable[pid] = std::move(entry);
+    return *pidTable[pid];
+}
+
+void Demuxer::RemovePid(int pid)
+{
+    if (pid < 0 || pid >= static_cast<int>(pidTable.size()))
+        return;
+    pidTable[static_cast<size_t>(pid)].reset();
+}
+
+void Demuxer::ApplyBitRate(int32_t rate)
+{
+    bitRate = rate;
+    packetInput->SetBitrate(rate);
+    packetDuration = static_cast<int32_t>(kPacketBitTicks / bitRate);
+}
+
+HRESULT Demuxer::ProcessSample(const uint8_t* data, int32_t length)
+{
+    if (analyser == nullptr || packetInput == nullptr)
+        return kInvalidState;
+    if (data == nullptr)
+        return E_POINTER;
+    sampleFirstPacket = packetCount + 1;
+    sampleTimePending = true;
+    packetInput->Write(data, static_cast<uint32_t>(length));
+    MeasureWallClockRate(steadyClock_());
+    return S_OK;
+}
+
+void Demuxer::MeasureWallClockRate(int64_t now)
+{
+    if (lastMeasureTime == 0 || packetCount < lastMeasureCount) {
+        lastMeasureCount = packetCount;
+        lastMeasureTime = now;
+        return;
+    }
+    const double elapsed = static_cast<double>(now - lastMeasureTime);
+    if (elapsed < 100'000'000.0)
+        return;
+    const auto rate = static_cast<int64_t>(static_cast<double>(packetCount - lastMeasureCount) * 188 * 8 * 1'000'000 /
+                                           (elapsed / 1000));
+    const int64_t overwritten = rateSamples[rateSampleIndex];
+    rateSamples[rateSampleIndex] = rate;
+    averageRate = (rateSamples[0] + rateSamples[1] + rateSamples[2]) / 3;
+    rateSampleIndex = (rateSampleIndex + 1) % 3;
+    lastMeasureCount = packetCount;
+    lastMeasureTime = now;
+    if (overwritten == 0)
+        return;
+
+    bool fresh = false;
+    if (timingPcrPid != kNoPid) {
+        const int64_t age = now - pcrTracks[timingPcrPid].stableSince;
+        fresh = age >= 0 && age < 1'500'000'000;
+    }
+    if (!fresh) {
+        timingPcrPid = kNoPid;
+        const auto average = static_cast<int32_t>(averageRate);
+        if (averageRate > 1000 && Abs32(bitRate - average) > 500'000)
+            ApplyBitRate(average);
+    }
+    AgePcrTracks();
+    if (preferredPcrPid == kNoPid)
+        UpdatePcrPids();
+}
+
+void Demuxer::AgePcrTracks()
+{
+    for (auto it = pcrTracks.begin(); it != pcrTracks.end();) {
+        const auto ageMs = static_cast<int64_t>(static_cast<double>(currentPacketTicks - it->second.lastTicks) /
+                                                54'000'000.0 * 1000.0);
+        if (ageMs >= 500) {
+            if (it->first == preferredPcrPid) {
+                preferredPcrPid = kNoPid;
+                timeBaseLocked = false;
+            }
+            it = pcrTracks.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Demuxer::OnPacket(void* context, const uint8_t* packet, uint32_t size, const int64_t* ticks)
+{
+    auto* self = static_cast<Demuxer*>(context);
+    const SklibTs::SkTp tp(packet, size);
+    const int64_t elapsed = 2 * (*ticks - self->lastPacketTicks) / self->packetDuration;
+    self->packetCount += (elapsed + 1) / 2;
+    self->lastPacketTicks = *ticks;
+    try {
+        self->ProcessPcr(tp, *ticks);
+        self->ProcessPes(tp);
+    } catch (const std::exception&) {
+        // A malformed packet is skipped; the next one is handled as usual.
+    }
+}
+
+void Demuxer::ProcessPcr(const SklibTs::SkTp& tp, int64_t ticks)
+{
+    currentPacketTicks = ticks;
+    if (!tp.HasPcr())
+        return;
+    const int64_t pcr = tp.GetPcr();
+    if (pcr == SklibTs::kNoTime)
+        return;
+    const auto pid = static_cast<uint32_t>(tp.GetPid());
+    PcrTrack& track = pcrTracks[pid];
+    track.lastTicks = ticks;
+    if (track.pcrPacket >= 0 && pcr > track.pcr) {
+        const int64_t step = pcr - track.pcr;
+        const int64_t interval = step >= kPcrHalfRange ? kPcrRange - step : step;
+        track.pcr = pcr;
+        if (interval != 0) {
+            const int64_t rate = kPacketBitsPcr * (packetCount - track.pcrPacket) / interval;
+            track.pcrPacket = packetCount;
+            track.rate = rate;
+            track.sampleIndex = (track.sampleIndex + 1) % 3;
+            track.samples[track.sampleIndex] = rate;
+            track.stable = rate > 1500 && std::llabs(track.samples[0] - track.samples[1]) < 1000 &&
+                           std::llabs(track.samples[0] - track.samples[2]) < 1000;
+            if (track.stable)
+                track.stableSince = steadyClock_();
+        }
+    } else {
+        track.pcrPacket = packetCount;
+        track.pcr = pcr;
+    }
+
+    if (track.stable) {
+        if (timingPcrPid == kNoPid || timingPcrPid == pid || pid == preferredPcrPid)
+            timingPcrPid = pid;
+        if (pid == preferredPcrPid)
+            timeBaseLocked = true;
+        const auto rate = static_cast<int32_t>(track.rate);
+        if (Abs32(bitRate - rate) > 1000)
+            ApplyBitRate(rate);
+    }
+    if (sampleTimeCallback && sampleTimePending && pid == timingPcrPid && track.stable) {
+        const int64_t pts = track.pcr / 300 + (sampleFirstPacket - track.pcrPacket) * kPacketBitsPts / track.rate;
+        bool flag = false;
+        sampleTimeCallback(pts * 1000 / 9, flag);
+        sampleTimePending = false;
+    }
+}
+
+void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
+{
+    PidEntry* entry = pidTable[static_cast<size_t>(tp.GetPid())].get();
+    if (entry == nullptr)
+        return;
+    const auto cc = static_cast<uint8_t>(tp.GetContinuityCounter());
+    if (tp.GetDiscontinuityIndicator()) {
+        entry->prevCc = 255;
+        entry->lastCc = cc;
+    } else if (tp.HasPayload() && cc != ((entry->lastCc + 1) & 0x0F)) {
+        if (cc == entry->lastCc && cc == ((entry->prevCc + 1) & 0x0F)) {
+            // A single repetition of a packet that itself came in order: ignored.
+            entry->prevCc = entry->lastCc;
+            entry->lastCc = cc;
+            return;
+        }
+        if (entry->pes) {
+            packetsLost = true;
+            entry->pes.reset();
+        }
+        entry->prevCc = entry->lastCc;
+        entry->lastCc = cc;
+    } else if (tp.HasPayload()) {
+        entry->prevCc = entry->lastCc;
+        entry->lastCc = cc;
+    }
+
+    if (!entry->pes)
+        entry->pes = std::make_shared<PesData>();
+    bool pending = true;
+    if (!entry->pes->pes.AddTp(tp, pending))
+        return;
+
+    PesData& done = *entry->pes;
+    done.timeBaseLocked = timeBaseLocked;
+    if (packetsLost) {
+        done.dataLost = true;
+        packetsLost = false;
+    }
+    const auto [dts, pts] = done.pes.GetTimeStamps();
+    done.pts = pts;
+    done.dts = dts == SklibTs::kNoTime ? pts : dts;
+    done.pcrTime = SklibTs::kNoTime;
+    if (timingPcrPid != kNoPid) {
+        const auto track = pcrTracks.find(timingPcrPid);
+        if (track != pcrTracks.end() && track->second.stable && track->second.rate > 0)
+            done.pcrTime = track->second.pcr / 300 +
+                           (packetCount - track->second.pcrPacket) * kPacketBitsPts / track->second.rate;
+    }
+    done.sampleOffset = (packetCount - sampleFirstPacket) * kPacketBits100ns / bitRate;
+
+    if (entry->onPesComplete != nullptr)
+        entry->onPesComplete(entry->pid, *entry, entry->pcrPid, entry->context);
+    entry->pes = std::make_shared<PesData>();
+    if (pending)
+        entry->pes->pes.AddTp(tp);
+}
+
+void Demuxer::UpdatePcrPids()
+{
+    if (analyser == nullptr)
+        return;
+    SklibTs::SkTsInfoLock lock(*analyser);
+    for (uint32_t pid = 0; pid < pidTable.size(); ++pid) {
+        PidEntry* entry = pidTable[pid].get();
+        if (entry == nullptr || entry->pcrPid != kNoPid)
+            continue;
+        for (const auto& [number, program] : analyser->programs) {
+            if (program.HasStream(pid))
+                entry->pcrPid = static_cast<uint32_t>(program.pcr_pid);
+        }
+    }
+    if (preferredPcrPid == kNoPid) {
+        for (const auto& entry : pidTable) {
+            if (entry && entry->pcrPid != kNoPid) {
+                preferredPcrPid = entry->pcrPid;
+                break;
+            }
+        }
+    }
+}
+
+void Demuxer::OnTablesChanged(void* context, const SklibTs::TableKey*, SklibTs::SkTable*, uint16_t)
+{
+    try {
+        static_cast<Demuxer*>(context)->UpdatePcrPids();
+    } catch (...) {
+        // A table change never stops the stream.
+    }
+}
+
+void Demuxer::Reset()
+{
+    preferredPcrPid = kNoPid;
+    timeBaseLocked = false;
+    packetCount = 0;
+    bitRate = kDefaultBitrate;
+    if (packetInput != nullptr)
+        packetInput->SetBitrate(kDefaultBitrate);
+    packetDuration = static_cast<int32_t>(kPacketBitTicks / bitRate);
+    averageRate = bitRate;
+    if (analyser != nullptr)
+        analyser->Reset();
+    for (auto& entry : pidTable) {
+        if (entry) {
+            entry->pcrPid = kNoPid;
+            entry->pes.reset();
+        }
+    }
+    pcrTracks.clear();
+}
+
+} // namespace DsDemux

@@ -1,0 +1,1 @@
+target_sources(SklibTsPacket PRIVATE SkPes.cpp)

@@ -1,0 +1,2 @@
+target_sources(skts PRIVATE DemuxCommand.cpp)
+target_link_libraries(skts PRIVATE SkDsDemux)

@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace Skts {
+
+struct DemuxOptions {
+    std::string input;
+    std::string outputDir = "out";
+    std::vector<std::string> pids;
+    size_t chunkSize = 65536;
+    bool json = false;
+};
+
+// Adds the "demux" subcommand; its callback runs the engine and sets exitCode.
+void AddDemuxCommand(CLI::App& app, int& exitCode);
+int RunDemux(const DemuxOptions& options);
+
+} // namespace Skts
