@@ -8,7 +8,7 @@
 namespace BaseClassesTest {
 namespace {
 
-using Allocator = LiveObjects;
+using BaseAllocator = LiveObjects;
 
 ComPtr<IMemAllocator> MakeAllocator(LONG buffers, LONG size, LONG align = 1, LONG prefix = 0)
 {
@@ -20,7 +20,7 @@ ComPtr<IMemAllocator> MakeAllocator(LONG buffers, LONG size, LONG align = 1, LON
     return allocator;
 }
 
-TEST_F(Allocator, PropertiesAreGrantedAlignedAndFrozenWhileCommitted)
+TEST_F(BaseAllocator, PropertiesAreGrantedAlignedAndFrozenWhileCommitted)
 {
     ComPtr<IMemAllocator> allocator;
     ASSERT_EQ(CreateMemoryAllocator(allocator.Put()), S_OK);
@@ -52,7 +52,7 @@ TEST_F(Allocator, PropertiesAreGrantedAlignedAndFrozenWhileCommitted)
     EXPECT_EQ(allocator->SetProperties(&request, &actual), S_OK);
 }
 
-TEST_F(Allocator, SamplesKeepWhatIsSetAndComeBackClean)
+TEST_F(BaseAllocator, SamplesKeepWhatIsSetAndComeBackClean)
 {
     ComPtr<IMemAllocator> allocator = MakeAllocator(1, 100);
     ASSERT_EQ(allocator->Commit(), S_OK);
@@ -119,7 +119,7 @@ TEST_F(Allocator, SamplesKeepWhatIsSetAndComeBackClean)
     allocator->Decommit();
 }
 
-TEST_F(Allocator, GetBufferBlocksUntilASampleIsReleased)
+TEST_F(BaseAllocator, GetBufferBlocksUntilASampleIsReleased)
 {
     ComPtr<IMemAllocator> allocator = MakeAllocator(1, 64);
     ASSERT_EQ(allocator->Commit(), S_OK);
@@ -144,7 +144,7 @@ TEST_F(Allocator, GetBufferBlocksUntilASampleIsReleased)
     allocator->Decommit();
 }
 
-TEST_F(Allocator, DecommitReleasesEveryBlockedCallerAndWaitsForOutstandingSamples)
+TEST_F(BaseAllocator, DecommitReleasesEveryBlockedCallerAndWaitsForOutstandingSamples)
 {
     IMemAllocator* allocator = MakeAllocator(1, 64).Detach();
     ASSERT_EQ(allocator->Commit(), S_OK);
@@ -173,7 +173,7 @@ TEST_F(Allocator, DecommitReleasesEveryBlockedCallerAndWaitsForOutstandingSample
     EXPECT_EQ(CBaseObject::ObjectsActive(), 0);
 }
 
-TEST_F(Allocator, RecommitAfterDecommitReusesTheBuffers)
+TEST_F(BaseAllocator, RecommitAfterDecommitReusesTheBuffers)
 {
     ComPtr<IMemAllocator> allocator = MakeAllocator(2, 32);
     ASSERT_EQ(allocator->Commit(), S_OK);

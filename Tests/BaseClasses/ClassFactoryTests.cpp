@@ -3,7 +3,7 @@
 namespace BaseClassesTest {
 namespace {
 
-using Factory = LiveObjects;
+using BaseClassFactory = LiveObjects;
 
 const CLSID kProbeClsid = {0xA1B2C3D4, 0x1111, 0x2222, {3, 3, 4, 4, 5, 5, 6, 6}};
 const CLSID kOtherClsid = {0xA1B2C3D4, 0x1111, 0x2222, {3, 3, 4, 4, 5, 5, 6, 7}};
@@ -26,7 +26,7 @@ void InitProbe(BOOL loading, const CLSID* clsid)
 
 const CFactoryTemplate kTemplates[] = {{L"Probe", &kProbeClsid, &CreateProbe, &InitProbe, nullptr}};
 
-TEST_F(Factory, ClassObjectsCreateInstancesAndCountTowardsUnloading)
+TEST_F(BaseClassFactory, ClassObjectsCreateInstancesAndCountTowardsUnloading)
 {
     EXPECT_EQ(CanUnloadNow(), S_OK);
     InitTemplates(kTemplates, 1, TRUE);

@@ -5,7 +5,7 @@
 namespace BaseClassesTest {
 namespace {
 
-using Clock = LiveObjects;
+using BaseClock = LiveObjects;
 
 // A clock whose private time the test sets.
 class SteppedClock final : public CBaseReferenceClock {
@@ -30,7 +30,7 @@ ComPtr<IReferenceClock> AsClock(T* clock)
     return result;
 }
 
-TEST_F(Clock, TimeNeverRunsBackwardsAndSurvivesTheMillisecondWrap)
+TEST_F(BaseClock, TimeNeverRunsBackwardsAndSurvivesTheMillisecondWrap)
 {
     auto* clock = new SteppedClock();
     ComPtr<IReferenceClock> ref = AsClock(clock);
@@ -53,7 +53,7 @@ TEST_F(Clock, TimeNeverRunsBackwardsAndSurvivesTheMillisecondWrap)
     EXPECT_EQ(clock->Advance(100, 90) - before, 22 * 10000);           // a step back is taken as signed
 }
 
-TEST_F(Clock, AdvisesFireWhenTheirTimeComesAndCanBeCancelled)
+TEST_F(BaseClock, AdvisesFireWhenTheirTimeComesAndCanBeCancelled)
 {
     auto* clock = new SteppedClock();
     ComPtr<IReferenceClock> ref = AsClock(clock);
@@ -90,7 +90,7 @@ TEST_F(Clock, AdvisesFireWhenTheirTimeComesAndCanBeCancelled)
     CloseHandle(semaphore);
 }
 
-TEST_F(Clock, TheSystemClockFollowsTheMillisecondTimerAndCanBeAggregated)
+TEST_F(BaseClock, TheSystemClockFollowsTheMillisecondTimerAndCanBeAggregated)
 {
     CallLog log;
     auto* outerFilter = new ProbeFilter(log);
@@ -126,7 +126,7 @@ TEST_F(Clock, TheSystemClockFollowsTheMillisecondTimerAndCanBeAggregated)
     inner->Release();
 }
 
-TEST_F(Clock, AGraphCanMakeItsOwnClock)
+TEST_F(BaseClock, AGraphCanMakeItsOwnClock)
 {
     CallLog log;
     auto graph = DsHost::FilterGraph::Create();

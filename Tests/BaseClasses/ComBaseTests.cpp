@@ -6,9 +6,9 @@
 namespace BaseClassesTest {
 namespace {
 
-using ComBase = LiveObjects;
+using BaseComObjects = LiveObjects;
 
-TEST_F(ComBase, GuidsCompareByValueAndFormatInRegistryForm)
+TEST_F(BaseComObjects, GuidsCompareByValueAndFormatInRegistryForm)
 {
     GUID copy = MEDIASUBTYPE_MPEG2_TRANSPORT;
     EXPECT_TRUE(copy == MEDIASUBTYPE_MPEG2_TRANSPORT);
@@ -70,7 +70,7 @@ private:
     IUnknown* inner_ = nullptr; // the inner object's own unknown
 };
 
-TEST_F(ComBase, AggregatedObjectCountsOnItsOuterUnknownAndSharesItsIdentity)
+TEST_F(BaseComObjects, AggregatedObjectCountsOnItsOuterUnknownAndSharesItsIdentity)
 {
     auto* outer = new Outer();
     EXPECT_EQ(CBaseObject::ObjectsActive(), 2);
@@ -102,7 +102,7 @@ TEST_F(ComBase, AggregatedObjectCountsOnItsOuterUnknownAndSharesItsIdentity)
     EXPECT_EQ(CBaseObject::ObjectsActive(), 0);
 }
 
-TEST_F(ComBase, MediaTypesCopyTheirFormatAndMatchPartially)
+TEST_F(BaseComObjects, MediaTypesCopyTheirFormatAndMatchPartially)
 {
     CMediaType video = MakeType(MEDIATYPE_Video, MEDIASUBTYPE_H264);
     const BYTE format[] = {1, 2, 3, 4};
@@ -139,7 +139,7 @@ TEST_F(ComBase, MediaTypesCopyTheirFormatAndMatchPartially)
     EXPECT_TRUE(copy.IsFixedSize());
 }
 
-TEST_F(ComBase, CriticalSectionIsRecursiveAndKnowsItsOwner)
+TEST_F(BaseComObjects, CriticalSectionIsRecursiveAndKnowsItsOwner)
 {
     CCritSec section;
     EXPECT_FALSE(CritCheckIn(&section));
@@ -154,7 +154,7 @@ TEST_F(ComBase, CriticalSectionIsRecursiveAndKnowsItsOwner)
     EXPECT_FALSE(CritCheckIn(&section));
 }
 
-TEST_F(ComBase, EventsResetAutomaticallyUnlessManual)
+TEST_F(BaseComObjects, EventsResetAutomaticallyUnlessManual)
 {
     CAMEvent automatic;
     EXPECT_FALSE(automatic.Check());
@@ -200,7 +200,7 @@ private:
     }
 };
 
-TEST_F(ComBase, WorkerThreadAnswersRequestsAndCanBeRestarted)
+TEST_F(BaseComObjects, WorkerThreadAnswersRequestsAndCanBeRestarted)
 {
     EchoThread worker;
     EXPECT_FALSE(worker.ThreadExists());
@@ -219,7 +219,7 @@ TEST_F(ComBase, WorkerThreadAnswersRequestsAndCanBeRestarted)
     EXPECT_EQ(worker.runs.load(), 2);
 }
 
-TEST_F(ComBase, TimersAreMonotonic)
+TEST_F(BaseComObjects, TimersAreMonotonic)
 {
     LARGE_INTEGER frequency{};
     ASSERT_TRUE(QueryPerformanceFrequency(&frequency));

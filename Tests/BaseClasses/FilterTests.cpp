@@ -3,7 +3,7 @@
 namespace BaseClassesTest {
 namespace {
 
-using Filters = LiveObjects;
+using BaseFilterStates = LiveObjects;
 
 const CMediaType kTs = MakeType(MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT);
 const CLSID kProbeClsid = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -42,7 +42,7 @@ struct ConnectedProbe {
     }
 };
 
-TEST_F(Filters, StateChangesReachConnectedPinsInPinOrder)
+TEST_F(BaseFilterStates, StateChangesReachConnectedPinsInPinOrder)
 {
     ConnectedProbe probe;
     FILTER_STATE state = State_Running;
@@ -71,7 +71,7 @@ TEST_F(Filters, StateChangesReachConnectedPinsInPinOrder)
     EXPECT_EQ(probe.log.Take(), (std::vector<std::string>{"In0.Active", "Out0.Active", "In0.Run(7)", "Out0.Run(7)"}));
 }
 
-TEST_F(Filters, AFailingPinStopsPauseButNotStop)
+TEST_F(BaseFilterStates, AFailingPinStopsPauseButNotStop)
 {
     PinBehaviour failingActive;
     failingActive.activeResult = E_OUTOFMEMORY;
@@ -96,7 +96,7 @@ TEST_F(Filters, AFailingPinStopsPauseButNotStop)
     EXPECT_EQ(state, State_Stopped);
 }
 
-TEST_F(Filters, StreamTimeNeedsAClockAndCountsFromTheRunStart)
+TEST_F(BaseFilterStates, StreamTimeNeedsAClockAndCountsFromTheRunStart)
 {
     CallLog log;
     ComPtr<ProbeFilter> filter(new ProbeFilter(log));
@@ -153,7 +153,7 @@ public:
     std::vector<std::tuple<LONG, LONG_PTR, LONG_PTR>> events;
 };
 
-TEST_F(Filters, FilterJoinsItsGraphWithoutOwningIt)
+TEST_F(BaseFilterStates, FilterJoinsItsGraphWithoutOwningIt)
 {
     CallLog log;
     auto* filter = new ProbeFilter(log, kProbeClsid);

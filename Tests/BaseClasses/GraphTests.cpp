@@ -19,7 +19,7 @@ using DsHost::ReceivedSample;
 using DsHost::SampleSink;
 using DsHost::SinkCallbacks;
 
-using Graph = LiveObjects;
+using HostGraph = LiveObjects;
 
 std::vector<BYTE> Pattern(size_t size)
 {
@@ -88,7 +88,7 @@ struct SourceToSink {
     HRESULT Connect() { return graph->Connect(source->OutputPin(), sink->InputPin()); }
 };
 
-TEST_F(Graph, SamplesFlowFromSourceToSinkWithBytesTimesAndFlags)
+TEST_F(HostGraph, SamplesFlowFromSourceToSinkWithBytesTimesAndFlags)
 {
     const std::vector<BYTE> input = Pattern(10000);
     PushSource::Options options;
@@ -129,7 +129,7 @@ TEST_F(Graph, SamplesFlowFromSourceToSinkWithBytesTimesAndFlags)
     EXPECT_EQ(path.sink->SamplesReceived(), 3u);
 }
 
-TEST_F(Graph, TheSampleStreamArrivesWholeFromAFile)
+TEST_F(HostGraph, TheSampleStreamArrivesWholeFromAFile)
 {
     SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
     auto reader = std::make_unique<DsHost::FileByteReader>(path.string());
@@ -147,7 +147,7 @@ TEST_F(Graph, TheSampleStreamArrivesWholeFromAFile)
     EXPECT_NE(missing.Error().find("/nonexistent/stream.ts"), std::string::npos);
 }
 
-TEST_F(Graph, ConnectionRefusesMismatchedTypesAndDirections)
+TEST_F(HostGraph, ConnectionRefusesMismatchedTypesAndDirections)
 {
     const CMediaType videoOnly = MakeType(MEDIATYPE_Video, GUID_NULL);
     SourceToSink path(std::make_unique<DsHost::MemoryByteReader>(Pattern(10), 1), {}, &videoOnly);
@@ -171,7 +171,7 @@ TEST_F(Graph, ConnectionRefusesMismatchedTypesAndDirections)
     FreeMediaType(agreed);
 }
 
-TEST_F(Graph, StateChangesGoDownstreamFirstAndTheClockReachesEveryFilter)
+TEST_F(HostGraph, StateChangesGoDownstreamFirstAndTheClockReachesEveryFilter)
 {
     CallLog log;
     auto graph = FilterGraph::Create();
@@ -210,7 +210,7 @@ TEST_F(Graph, StateChangesGoDownstreamFirstAndTheClockReachesEveryFilter)
     EXPECT_EQ(downstream->RefCount(), 1);
 }
 
-TEST_F(Graph, StartsRunsAndStopsAThousandTimesWithoutLeakOrHang)
+TEST_F(HostGraph, StartsRunsAndStopsAThousandTimesWithoutLeakOrHang)
 {
     for (int round = 0; round < 1000; ++round) {
         PushSource::Options options;

@@ -3,7 +3,7 @@
 namespace BaseClassesTest {
 namespace {
 
-using Pins = LiveObjects;
+using BasePins = LiveObjects;
 
 const CMediaType kTs = MakeType(MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT);
 const CMediaType kVideo = MakeType(MEDIATYPE_Video, MEDIASUBTYPE_H264);
@@ -24,7 +24,7 @@ struct TwoFilters {
     }
 };
 
-TEST_F(Pins, PinsCountOnTheirFilterAndReportTheirInfo)
+TEST_F(BasePins, PinsCountOnTheirFilterAndReportTheirInfo)
 {
     CallLog log;
     auto* filter = new ProbeFilter(log);
@@ -65,7 +65,7 @@ TEST_F(Pins, PinsCountOnTheirFilterAndReportTheirInfo)
     EXPECT_EQ(filter->RefCount(), 1);
 }
 
-TEST_F(Pins, PinEnumerationFollowsThePinVersion)
+TEST_F(BasePins, PinEnumerationFollowsThePinVersion)
 {
     CallLog log;
     auto* filter = new ProbeFilter(log);
@@ -109,7 +109,7 @@ TEST_F(Pins, PinEnumerationFollowsThePinVersion)
     EXPECT_EQ(clone->Next(1, got, &fetched), VFW_E_ENUM_OUT_OF_SYNC);
 }
 
-TEST_F(Pins, MediaTypeEnumerationListsTheOfferedTypes)
+TEST_F(BasePins, MediaTypeEnumerationListsTheOfferedTypes)
 {
     CallLog log;
     auto* filter = new ProbeFilter(log);
@@ -135,7 +135,7 @@ TEST_F(Pins, MediaTypeEnumerationListsTheOfferedTypes)
     EXPECT_EQ(types->Next(1, got, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
 }
 
-TEST_F(Pins, ConnectionAgreesOnAMatchingTypeAndAnAllocator)
+TEST_F(BasePins, ConnectionAgreesOnAMatchingTypeAndAnAllocator)
 {
     TwoFilters filters;
     PinBehaviour out;
@@ -187,7 +187,7 @@ TEST_F(Pins, ConnectionAgreesOnAMatchingTypeAndAnAllocator)
     EXPECT_EQ(filters.downstream->RefCount(), 1);
 }
 
-TEST_F(Pins, ConnectionFailsWithTheExactReason)
+TEST_F(BasePins, ConnectionFailsWithTheExactReason)
 {
     TwoFilters filters;
     PinBehaviour videoOnly;
@@ -219,7 +219,7 @@ TEST_F(Pins, ConnectionFailsWithTheExactReason)
     EXPECT_EQ(filters.downstream->RefCount(), 1);
 }
 
-TEST_F(Pins, AnAllocatorThatGrantsTooLittleFailsTheConnection)
+TEST_F(BasePins, AnAllocatorThatGrantsTooLittleFailsTheConnection)
 {
     TwoFilters filters;
     PinBehaviour out;
@@ -247,7 +247,7 @@ TEST_F(Pins, AnAllocatorThatGrantsTooLittleFailsTheConnection)
     EXPECT_EQ(granted.cBuffers, 32);
 }
 
-TEST_F(Pins, OutputPinsPassStreamControlToTheConnectedPinOnly)
+TEST_F(BasePins, OutputPinsPassStreamControlToTheConnectedPinOnly)
 {
     TwoFilters filters;
     PinBehaviour out;
