@@ -1,5 +1,6 @@
 #include "Demuxer.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 
@@ -140,8 +141,11 @@ void Demuxer::MeasureWallClockRate(int64_t now)
 void Demuxer::AgePcrTracks()
 {
     for (auto it = pcrTracks.begin(); it != pcrTracks.end();) {
-        const auto ageMs = static_cast<int64_t>(static_cast<double>(currentPacketTicks - it->second.lastTicks) /
-                                                54'000'000.0 * 1000.0);
+        // A track made by the freshness check has never seen a PCR: it counts as silent.
+        const bool neverSeen = it->second.lastTicks == SklibTs::kNoTime;
+        const auto ageMs = neverSeen ? INT64_MAX
+                                     : static_cast<int64_t>(static_cast<double>(currentPacketTicks - it->second.lastTicks) /
+                                                            54'000'000.0 * 1000.0);
         if (ageMs >= 500) {
             if (it->first == preferredPcrPid) {
                 preferredPcrPid = kNoPid;
