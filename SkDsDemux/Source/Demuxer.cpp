@@ -237,8 +237,11 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
             entry->lastCc = cc;
             return;
         }
+        // Only a PES that already holds bytes loses data; a fresh one (say after a PCR-only
+        // first packet of a newly mapped PID) has nothing to lose.
         if (entry->pes) {
-            packetsLost = true;
+            if (entry->pes->pes.GetState() != SklibTs::SkPes::kIdle)
+                packetsLost = true;
             entry->pes.reset();
         }
         entry->prevCc = entry->lastCc;

@@ -1,0 +1,5 @@
+find_package(nlohmann_json REQUIRED)
+skts_add_test(SktsDemuxTests DemuxCliTests.cpp)
+target_link_libraries(SktsDemuxTests PRIVATE nlohmann_json::nlohmann_json)
+target_compile_definitions(SktsDemuxTests PRIVATE SKTS_TOOL="$<TARGET_FILE:skts>")
+add_dependencies(SktsDemuxTests skts)
