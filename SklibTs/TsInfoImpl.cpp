@@ -3,6 +3,7 @@
 #include <new>
 
 #include "EsParser.h"
+#include "SkPes.h"
 #include "SkTp.h"
 
 namespace SklibTs {
@@ -30,12 +31,7 @@ bool PesHasPts(const uint8_t* pes, uint32_t size)
 {
     if (size < 9 || pes[0] != 0 || pes[1] != 0 || pes[2] != 1)
         return false;
-    switch (pes[3]) {
-    case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
-        return false;
-    default:
-        return (pes[7] & 0x80) != 0;
-    }
+    return SkPes::HasOptionalHeader(pes[3]) && (pes[7] & 0x80) != 0;
 }
 
 } // namespace
