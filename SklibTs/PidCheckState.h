@@ -13,7 +13,9 @@ struct PidCheckState {
     uint32_t ccErrors = 0;
     // PTS: last packet time of a PES whose header carried a PTS.
     int64_t lastPtsTime = kNoTime;
-    // PCR.
+    // PCR: the last one seen (none after a signalled discontinuity).
+    int64_t lastPcrArrival = kNoTime;
+    int64_t lastPcr = kNoTime;
     PcrStatistics pcrStatistics;
 };
 

@@ -1,5 +1,6 @@
 skts_add_test(SklibTsAnalyserTests
   AnalyserTests.cpp
+  ConformanceTests.cpp
   IsdbtTests.cpp
   PacketInputTests.cpp
   RateMeterTests.cpp
