@@ -313,8 +313,9 @@ void TsInfoImpl::UpdatePidRates(int64_t now)
         PidInfoImpl* info = pidImpl_[pid].get();
         if (info == nullptr)
             continue;
-        if (info->programs.empty() && info->ecmCount == 0 && info->emmCount == 0 &&
-            now - info->lastSeen > kPidAgeOut) {
+        // Information made for a referenced PID that was never seen ages like a silent one.
+        const bool silent = info->lastSeen == kNoTime || now - info->lastSeen > kPidAgeOut;
+        if (info->programs.empty() && info->ecmCount == 0 && info->emmCount == 0 && silent) {
             DeletePidInfo(pid);
             continue;
         }

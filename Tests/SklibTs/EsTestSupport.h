@@ -105,7 +105,7 @@ public:
     BitWriter& Put(uint64_t value, int bits)
     {
         for (int i = bits - 1; i >= 0; --i)
-            PutBit(((value >> i) & 1) != 0);
+            PutBit(i < 64 && ((value >> i) & 1) != 0); // fields wider than 64 bits are zero-extended
         return *this;
     }
     BitWriter& Ue(uint32_t value)
