@@ -14,6 +14,7 @@ cxx=${CXX:-clang++-14}
 work=${FUZZ_DIR:-$root/build/fuzz-es}
 jobs=${JOBS:-1}
 mkdir -p "$work/corpus" "$work/artifacts"
+work=$(cd "$work" && pwd)
 
 src="$root/SklibTs"
 "$cxx" -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
