@@ -2,8 +2,11 @@ target_sources(SklibTs PRIVATE
   ConformanceChecks.cpp
   Indicators.cpp
   IsdbtDecoder.cpp
+  PcrAnalysis.cpp
+  PcrHistory.cpp
   PesCollector.cpp
   RateMeter.cpp
+  RepetitionRules.cpp
   TsInfoImpl.cpp
   TsInfoPrograms.cpp
   TsInfoTables.cpp

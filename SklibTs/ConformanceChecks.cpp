@@ -1,5 +1,7 @@
 #include "ConformanceChecks.h"
 
+#include <map>
+
 #include "Crc32.h"
 #include "SkTp.h"
 #include "TableKey.h"
@@ -11,8 +13,9 @@ namespace {
 constexpr int64_t kHalfSecond = 27'000'000;
 constexpr int64_t kPeriodicInterval = 5'400'000;   // 100 ms
 constexpr int64_t kPtsInterval = 37'800'000;       // 700 ms
-constexpr int64_t kPcrHalfModulus = kPcrModulus / 2;
-constexpr int64_t kPcrDiscontinuityLimit = 2'700'000; // 100 ms of the 27 MHz clock
+constexpr int64_t kNitInterval = 540'000'000;      // 10 s
+constexpr int64_t kNitMinimumInterval = 1'350'000; // 25 ms
+constexpr uint32_t kAny = TableKey::kAny;
 
 IndicatorLocation LocationOf(const TableKey& key)
 {
@@ -34,20 +37,48 @@ bool NeedsCrcCheck(uint32_t tableId, int32_t standard)
     }
 }
 
+const wchar_t* const kPatAbsent = L"Sections with table_id 0x00 do not occur at least every 0,5s on PID 0x0000";
+const wchar_t* const kNitActualAbsent = L"Section with table_id 0x40 do not occur at least every 10s on PID 0x0010";
+
+std::wstring PmtAbsent(uint32_t pid)
+{
+    return FormatIndicatorMessage("Sections with table_id 0x02 do not occur at least every 0,5s on PID 0x%04X", pid);
+}
+
+std::wstring NitOtherAbsent(int32_t sectionNumber)
+{
+    return FormatIndicatorMessage(
+        "Section with table_id 0x41 and section number %i do not occur at least 10s on PID 0x0010", sectionNumber);
+}
+
+std::wstring Unreferenced(uint32_t pid)
+{
+    return FormatIndicatorMessage("PID %i not referenced at least every %ims", static_cast<int>(pid), 500);
+}
+
 } // namespace
 
 // Timing state of the checks that are not kept per PID.
 struct ConformanceChecks::State {
     int32_t siStandard = kSiNone;
-    int64_t pcrAnalysisPeriod = 54'000'000;
-    uint32_t pcrAnalysisWindow = 10;
     int64_t lastPatTime = kNoTime;
     int64_t patDeadline = kNoTime;
+    int64_t lastCatTime = kNoTime;
+    int64_t catDeadline = kNoTime; // armed by scrambled packets and CAT sections
+    int64_t lastNitActualTime = kNoTime;
+    int64_t nitActualDeadline = kNoTime;
+    std::map<int32_t, int64_t> nitOther;   // section_number -> last time
+    std::map<TableKey, int64_t> pmtTimes;  // PMT key -> last section time
+    // PID -> time by which it must be referenced again; kNoTime: not watched.
+    std::array<int64_t, kPidCount> referenceTime;
     int64_t lastPeriodicCheck = kNoTime;
+
+    State() { referenceTime.fill(kNoTime); }
 };
 
 ConformanceChecks::ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids)
-    : indicators_(indicators), programs_(programs), pids_(pids), state_(std::make_unique<State>())
+    : indicators_(indicators), programs_(programs), pids_(pids), state_(std::make_unique<State>()),
+      pcr_(indicators, pids), rules_(indicators, pids)
 {
 }
 
@@ -55,41 +86,53 @@ ConformanceChecks::~ConformanceChecks() = default;
 
 void ConformanceChecks::Reset(int32_t siStandard)
 {
-    const State previous = *state_;
     *state_ = State{};
     state_->siStandard = siStandard;
-    state_->pcrAnalysisPeriod = previous.pcrAnalysisPeriod;
-    state_->pcrAnalysisWindow = previous.pcrAnalysisWindow;
+    rules_.Build(siStandard);
 }
 
-void ConformanceChecks::SetPcrAnalysisWindow(int64_t period, uint32_t count)
+void ConformanceChecks::SetPcrAnalysisWindow(int64_t period, uint32_t count) { pcr_.SetWindow(period, count); }
+
+void ConformanceChecks::AddPcrStatisticsCallback(int32_t pid, PcrStatisticsCallbackFn function, void* context)
 {
-    state_->pcrAnalysisPeriod = period;
-    state_->pcrAnalysisWindow = count;
+    pcr_.AddCallback(pid, function, context);
 }
 
-void ConformanceChecks::AddPcrStatisticsCallback(int32_t, PcrStatisticsCallbackFn, void*) {}
-void ConformanceChecks::AddAllPcrStatisticsCallback(PcrStatisticsCallbackFn, void*) {}
+void ConformanceChecks::AddAllPcrStatisticsCallback(PcrStatisticsCallbackFn function, void* context)
+{
+    pcr_.AddAllCallback(function, context);
+}
 
 void ConformanceChecks::Start(int64_t now)
 {
-    state_->lastPatTime = now;
-    state_->patDeadline = now + kHalfSecond;
-    state_->lastPeriodicCheck = now;
+    State& state = *state_;
+    state.lastPatTime = now;
+    state.patDeadline = now + kHalfSecond;
+    state.catDeadline = kNoTime;
+    state.lastPeriodicCheck = now;
+    state.nitActualDeadline = now + kNitInterval;
+    state.lastNitActualTime = kNoTime;
+    rules_.ResetTiming(now);
+    pcr_.Start(now);
 }
-
-void ConformanceChecks::RunPcrAnalysis(int64_t) {}
 
 void ConformanceChecks::RunPeriodicChecks(int64_t now)
 {
-    if (now - state_->lastPeriodicCheck < kPeriodicInterval)
+    State& state = *state_;
+    if (now - state.lastPeriodicCheck < kPeriodicInterval)
         return;
-    state_->lastPeriodicCheck = now;
-    if (state_->patDeadline != kNoTime && state_->patDeadline < now) {
-        indicators_.Report(ConformanceIndicator::PatError,
-                           L"Sections with table_id 0x00 do not occur at least every 0,5s on PID 0x0000",
-                           Seconds(now - state_->lastPatTime), {0, 0}, now);
-        state_->patDeadline = now + kHalfSecond;
+    state.lastPeriodicCheck = now;
+
+    if (state.patDeadline < now) {
+        indicators_.Report(ConformanceIndicator::PatError, kPatAbsent, Seconds(now - state.lastPatTime),
+                           {0, 0}, now);
+        state.patDeadline = now + kHalfSecond;
+    }
+    if (state.catDeadline != kNoTime && state.catDeadline < now) {
+        indicators_.Report(ConformanceIndicator::CatError,
+                           L"Sections with table_id 0x01 do not occur at least every 0,5s on PID 0x0001",
+                           Seconds(now - state.lastCatTime), {1, 1}, now);
+        state.catDeadline = kNoTime;
     }
     for (auto& info : pids_) {
         if (!info || info->checks.lastPtsTime == kNoTime)
@@ -100,6 +143,40 @@ void ConformanceChecks::RunPeriodicChecks(int64_t now)
                                FormatIndicatorMessage("PTS repetition interval is too large for PID %i", info->pid),
                                Seconds(since), IndicatorLocation::ForPid(info->pid), now);
             info->checks.lastPtsTime = now + kPtsInterval;
+        }
+    }
+    if (state.nitActualDeadline < now) {
+        const double since = state.lastNitActualTime == kNoTime ? -1.0 : Seconds(now - state.lastNitActualTime);
+        indicators_.Report(ConformanceIndicator::NitActualError, kNitActualAbsent, since, {0x10, 0x40}, now);
+        state.nitActualDeadline = now + kNitInterval;
+    }
+    for (auto& [sectionNumber, time] : state.nitOther) {
+        if (time + kNitInterval < now) {
+            indicators_.Report(ConformanceIndicator::NitOtherError, NitOtherAbsent(sectionNumber),
+                               Seconds(now - time), {0x10, 0x41}, now);
+            time = now;
+        }
+    }
+    rules_.CheckAbsence(now);
+    for (uint32_t pid = 0; pid < kPidCount; ++pid) {
+        int64_t& referenceTime = state.referenceTime[pid];
+        if (referenceTime != kNoTime && referenceTime + kHalfSecond < now) {
+            indicators_.Report(ConformanceIndicator::UnreferencedPid, Unreferenced(pid),
+                               static_cast<double>(now - referenceTime) / static_cast<double>(kTicksPerMillisecond),
+                               IndicatorLocation::ForPid(pid), now);
+            referenceTime = now + kHalfSecond;
+        }
+    }
+    for (const auto& [number, program] : programs_) {
+        const uint32_t pmtPid = static_cast<uint32_t>(program.pmt_pid);
+        const TableKey key{pmtPid, 0x02, static_cast<uint32_t>(number), kAny, kAny};
+        const auto [entry, inserted] = state.pmtTimes.try_emplace(key, now);
+        if (inserted) {
+            indicators_.Report(ConformanceIndicator::PmtError, PmtAbsent(pmtPid), 0.0, LocationOf(key), now);
+        } else if (now - entry->second > kHalfSecond) {
+            indicators_.Report(ConformanceIndicator::PmtError, PmtAbsent(pmtPid), Seconds(now - entry->second),
+                               LocationOf(key), now);
+            entry->second = now;
         }
     }
     indicators_.Expire(now);
@@ -144,68 +221,150 @@ void ConformanceChecks::CheckContinuity(PidInfoImpl& info, const SkTp& tp, int64
     }
 }
 
-void ConformanceChecks::TrackUnreferencedPid(uint32_t, bool, int64_t) {}
-
-void ConformanceChecks::CheckPcr(PidInfoImpl& info, int64_t time, int64_t pcr, int64_t, bool discontinuity)
+void ConformanceChecks::TrackUnreferencedPid(uint32_t pid, bool referenced, int64_t now)
 {
-    PidCheckState& checks = info.checks;
-    if (checks.lastPcr != kNoTime) {
-        int64_t delta = pcr - checks.lastPcr;
-        if (pcr >= checks.lastPcr && delta >= kPcrHalfModulus)
-            delta -= kPcrModulus;
-        if (pcr < checks.lastPcr && checks.lastPcr - pcr > kPcrHalfModulus)
-            delta += kPcrModulus;
-        if (!discontinuity && delta > kPcrDiscontinuityLimit) {
-            const double ms = static_cast<double>(delta) / 27000.0;
-            indicators_.Report(
-                ConformanceIndicator::PcrDiscontinuityError,
-                FormatIndicatorMessage("Un-signalled PCR discontinuity on PID %d (allowed: 100ms, actual: %.1fms)",
-                                       static_cast<int>(info.pid), ms),
-                ms, IndicatorLocation::ForPid(info.pid), time);
-        }
-        const double intervalMs = Seconds(time - checks.lastPcrArrival) * 1000.0;
-        if (intervalMs > 100.0) {
-            indicators_.Report(
-                ConformanceIndicator::PcrRepetitionError,
-                FormatIndicatorMessage("Interval between PCRs on PID %d is too long (allowed: 100.0ms, actual: %.1fms)",
-                                       static_cast<int>(info.pid), intervalMs),
-                intervalMs, IndicatorLocation::ForPid(info.pid), time);
-        }
-    }
-    ++checks.pcrStatistics.pcrCount;
-    checks.lastPcrArrival = time;
-    checks.lastPcr = pcr;
+    int64_t& referenceTime = state_->referenceTime[pid];
+    if (referenced)
+        referenceTime = kNoTime;
+    else if (referenceTime == kNoTime)
+        referenceTime = now + kHalfSecond;
 }
 
-void ConformanceChecks::OnScrambledPacket(int64_t) {}
-
-void ConformanceChecks::CheckSection(const TableKey& key, int32_t, const uint8_t* section, int32_t length,
-                                     int64_t now)
+void ConformanceChecks::OnScrambledPacket(int64_t now)
 {
-    if (key.pid == 0 && key.table_id != 0x00) {
-        indicators_.Report(ConformanceIndicator::PatError, L"Section with table_id other than 0x00 found on PID 0x0000",
-                           0.0, LocationOf(key), now);
+    if (state_->catDeadline == kNoTime) {
+        state_->lastCatTime = now;
+        state_->catDeadline = now + kHalfSecond;
     }
-    if (key.pid == 0 && key.table_id == 0x00) {
-        if (state_->patDeadline != kNoTime && state_->patDeadline < now) {
+}
+
+void ConformanceChecks::CheckSection(const TableKey& key, int32_t sectionNumber, const uint8_t* section,
+                                     int32_t length, int64_t now)
+{
+    State& state = *state_;
+    const uint32_t pid = key.pid;
+    const uint32_t tid = key.table_id;
+    const IndicatorLocation location = LocationOf(key);
+
+    switch (pid) {
+    case 0x0000:
+        if (tid != 0x00) {
             indicators_.Report(ConformanceIndicator::PatError,
-                               L"Sections with table_id 0x00 do not occur at least every 0,5s on PID 0x0000",
-                               Seconds(now - state_->lastPatTime), {0, 0}, now);
+                               L"Section with table_id other than 0x00 found on PID 0x0000", 0.0, location, now);
         }
-        state_->lastPatTime = now;
-        state_->patDeadline = now + kHalfSecond;
+        break;
+    case 0x0010:
+        if (tid == 0x40) {
+            if (state.nitActualDeadline < now) {
+                const double since =
+                    state.lastNitActualTime == kNoTime ? -1.0 : Seconds(now - state.lastNitActualTime);
+                indicators_.Report(ConformanceIndicator::NitActualError, kNitActualAbsent, since, location, now);
+            }
+            if (state.lastNitActualTime != kNoTime && state.lastNitActualTime + kNitMinimumInterval > now) {
+                indicators_.Report(ConformanceIndicator::NitActualError,
+                                   L"Section with table_id 0x40 do occur more then 25ms on PID 0x0010", 0.0,
+                                   location, now);
+            }
+            state.lastNitActualTime = now;
+            state.nitActualDeadline = now + kNitInterval;
+        } else if (tid == 0x41) {
+            const auto found = state.nitOther.find(sectionNumber);
+            if (found != state.nitOther.end() && found->second + kNitInterval < now) {
+                indicators_.Report(ConformanceIndicator::NitOtherError, NitOtherAbsent(sectionNumber),
+                                   Seconds(now - found->second), location, now);
+            }
+            state.nitOther[sectionNumber] = now;
+        } else if (tid != 0x72) {
+            indicators_.Report(ConformanceIndicator::NitActualError,
+                               L"Section with table_id other then 0x40, 0x41 or 0x72 found on PID 0x0010", 0.0,
+                               location, now);
+        }
+        break;
+    case 0x0011:
+        if (tid != 0x42 && tid != 0x46 && tid != 0x4A && tid != 0x72) {
+            indicators_.Report(ConformanceIndicator::SdtActualError,
+                               L"Section with table_id other then 0x42, 0x46, 0x4A or 0x72 found on PID 0x0011", 0.0,
+                               location, now);
+        }
+        break;
+    case 0x0012:
+        if ((tid < 0x4E || tid > 0x6F) && tid != 0x72) {
+            indicators_.Report(ConformanceIndicator::EitActualError,
+                               L"Section with table_id other then 0x4E-0x6F or 0x72 found on PID 0x0012", 0.0,
+                               location, now);
+        }
+        break;
+    case 0x0013:
+        if (tid != 0x71 && tid != 0x72) {
+            indicators_.Report(ConformanceIndicator::SdtActualError,
+                               L"Section with table_id other then 0x71 or 0x72 found on PID 0x0013", 0.0, location,
+                               now);
+        }
+        break;
+    case 0x0014:
+        if (tid != 0x70 && tid != 0x72 && tid != 0x73) {
+            indicators_.Report(ConformanceIndicator::TdtPidError,
+                               L"Section with table_id other then 0x70, 0x72 or 0x73 found on PID 0x0014", 0.0,
+                               location, now);
+        }
+        break;
+    default: break;
     }
-    if (NeedsCrcCheck(key.table_id, state_->siStandard) && !CheckCrc32(section, length)) {
+
+    if (pid == 0x0000 && tid == 0x00) {
+        if (state.patDeadline < now) {
+            indicators_.Report(ConformanceIndicator::PatError, kPatAbsent, Seconds(now - state.lastPatTime), {0, 0},
+                               now);
+        }
+        state.lastPatTime = now;
+        state.patDeadline = now + kHalfSecond;
+    }
+    if (pid == 0x0001) {
+        if (tid != 0x01) {
+            indicators_.Report(ConformanceIndicator::CatError,
+                               L"Section with table_id other than 0x01 found on PID 0x0001", 0.0, location, now);
+        } else {
+            state.lastCatTime = now;
+            state.catDeadline = now + kHalfSecond;
+        }
+    }
+    if (tid == 0x02) {
+        const auto found = state.pmtTimes.find(key);
+        if (found != state.pmtTimes.end() && now - found->second > kHalfSecond) {
+            indicators_.Report(ConformanceIndicator::PmtError, PmtAbsent(pid), Seconds(now - found->second),
+                               location, now);
+        }
+        state.pmtTimes[key] = now;
+    }
+    rules_.CheckSection(key, sectionNumber, now);
+    if (NeedsCrcCheck(tid, state.siStandard) && !CheckCrc32(section, length)) {
         indicators_.Report(ConformanceIndicator::CrcError,
                            FormatIndicatorMessage("CRC error detected. PID %d with table_id: 0x%02X",
-                                                  static_cast<int>(key.pid), key.table_id),
-                           0.0, LocationOf(key), now);
+                                                  static_cast<int>(pid), tid),
+                           0.0, location, now);
     }
 }
 
-void ConformanceChecks::CheckTable(const TableKey&, int64_t) {}
-void ConformanceChecks::OnTableReference(uint32_t, int64_t, int64_t) {}
-void ConformanceChecks::ForgetUnreferencedPid(uint32_t) {}
+void ConformanceChecks::CheckTable(const TableKey& key, int64_t now) { rules_.CheckTable(key, now); }
+
+void ConformanceChecks::OnTableReference(uint32_t pid, int64_t tableTime, int64_t now)
+{
+    if (pid >= kPidCount)
+        return;
+    int64_t& referenceTime = state_->referenceTime[pid];
+    if (referenceTime != kNoTime && referenceTime + kHalfSecond < now) {
+        // Measured from the last PAT, the start of the chain of references.
+        indicators_.Report(ConformanceIndicator::UnreferencedPid, Unreferenced(pid),
+                           Seconds(now - state_->lastPatTime), IndicatorLocation::ForPid(pid), now);
+    }
+    referenceTime = tableTime;
+}
+
+void ConformanceChecks::ForgetUnreferencedPid(uint32_t pid)
+{
+    if (pid < kPidCount)
+        state_->referenceTime[pid] = kNoTime;
+}
 
 void ConformanceChecks::CheckPes(PidInfoImpl& info, bool hasPts)
 {

@@ -8,16 +8,16 @@
 
 #include "ConformanceTypes.h"
 #include "Indicators.h"
+#include "PcrAnalysis.h"
 #include "PidInfoImpl.h"
 #include "ProgramMap.h"
+#include "RepetitionRules.h"
 #include "SkTsInfo.h"
 
 namespace SklibTs {
 
 class SkTp;
 struct TableKey;
-
-using PidInfoTable = std::array<std::unique_ptr<PidInfoImpl>, kPidCount>;
 
 class ConformanceChecks {
 public:
@@ -34,15 +34,20 @@ public:
 
     // Ticks. Start runs at the first tick after a reset; the others at every later one.
     void Start(int64_t now);
-    void RunPcrAnalysis(int64_t now);
+    void RunPcrAnalysis(int64_t now) { pcr_.Run(now); }
     void RunPeriodicChecks(int64_t now);
 
     // Per packet, in this order.
     void CheckContinuity(PidInfoImpl& info, const SkTp& tp, int64_t now);
     // pid 0x20-0x1FFE; referenced: the PID is a PMT PID or of stream kind 6.
     void TrackUnreferencedPid(uint32_t pid, bool referenced, int64_t now);
-    void CheckPcr(PidInfoImpl& info, int64_t time, int64_t pcr, int64_t packetIndex, bool discontinuity);
+    void CheckPcr(PidInfoImpl& info, int64_t time, int64_t pcr, uint64_t packetIndex, bool discontinuity)
+    {
+        pcr_.OnPcr(info, time, pcr, packetIndex, discontinuity);
+    }
     void OnScrambledPacket(int64_t now);
+
+    const RepetitionRuleSet& Rules() const { return rules_.Rules(); }
 
     // A complete section whose header was read, before it enters table assembly.
     void CheckSection(const TableKey& key, int32_t sectionNumber, const uint8_t* section, int32_t length,
@@ -63,6 +68,8 @@ private:
     const ProgramMap& programs_;
     PidInfoTable& pids_;
     std::unique_ptr<State> state_;
+    PcrAnalysis pcr_;
+    RepetitionChecks rules_;
 };
 
 } // namespace SklibTs

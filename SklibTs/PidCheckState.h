@@ -2,7 +2,7 @@
 // Per-PID state of the conformance checks, kept in the analyser's PID information.
 #include <cstdint>
 
-#include "ConformanceTypes.h"
+#include "PcrHistory.h"
 #include "SkTsTypes.h"
 
 namespace SklibTs {
@@ -13,10 +13,9 @@ struct PidCheckState {
     uint32_t ccErrors = 0;
     // PTS: last packet time of a PES whose header carried a PTS.
     int64_t lastPtsTime = kNoTime;
-    // PCR: the last one seen (none after a signalled discontinuity).
-    int64_t lastPcrArrival = kNoTime;
-    int64_t lastPcr = kNoTime;
-    PcrStatistics pcrStatistics;
+    // stream_type of the PID's PMT entry, -1 while no PMT lists it.
+    int32_t pmtStreamType = -1;
+    PcrTrackState pcr;
 };
 
 } // namespace SklibTs

@@ -43,6 +43,7 @@ public:
     int64_t lastSeen = kNoTime;
     std::array<int64_t, kIsdbtLayerSlots> layerLastSeen{};
     uint64_t packetCount = 0;           // packets since this information was created
+    uint64_t pcrCount = 0;              // PCRs among them
     int64_t bitrate = 0;                // bit/s over the short window
     int64_t minBitrate = 0;             // smallest and largest over the long window
     int64_t maxBitrate = 0;

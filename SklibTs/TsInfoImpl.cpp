@@ -174,7 +174,7 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
 
     checks_.CheckContinuity(info, tp, now_);
     if (pid >= 0x20 && pid < kNullPid)
-        checks_.TrackUnreferencedPid(pid, references_[pid][kRefPmt] > 0 || info.streamKind == 6, now_);
+        checks_.TrackUnreferencedPid(pid, references_[pid][kRefPmt] > 0 || info.checks.pmtStreamType == 6, now_);
     info.rateMeter.CountPacket();
     if (HasPcrField(packet))
         checks_.CheckPcr(info, *time, ReadPcr(packet), pcrPacketIndex_, tp.GetDiscontinuityIndicator());

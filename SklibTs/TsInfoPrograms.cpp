@@ -345,6 +345,7 @@ void TsInfoImpl::ApplyPmt(const TableKey& key, const SkTable& table)
             info.streamKind = kind;
             info.es.Clear();
         }
+        info.checks.pmtStreamType = static_cast<int32_t>(stream.stream_type);
         if (stream.stream_type == 0x06)
             checks_.ForgetUnreferencedPid(stream.elementary_pid);
         else
@@ -563,7 +564,10 @@ void TsInfoImpl::ApplyMgt(const SkTable& table)
             // The PID now carries tables the MGT announces: collect its sections.
             if (info.mgtTableTypes.empty())
                 ++references_[tablePid][kRefPsiSi];
-            info.mgtTableTypes.push_back(tableType);
+            // Each type once: the MGT repeats every 150 ms and only ranges are asked for.
+            if (std::find(info.mgtTableTypes.begin(), info.mgtTableTypes.end(), tableType) ==
+                info.mgtTableTypes.end())
+                info.mgtTableTypes.push_back(tableType);
             p += 11 + descriptorsLength;
         }
     }

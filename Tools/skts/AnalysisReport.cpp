@@ -9,8 +9,6 @@
 
 namespace Skts {
 
-namespace {
-
 // Service and network names are wide strings; JSON and the terminal get UTF-8.
 std::string ToUtf8(const std::wstring& text)
 {
@@ -35,6 +33,8 @@ std::string ToUtf8(const std::wstring& text)
     }
     return out;
 }
+
+namespace {
 
 // Plain words for a stream kind: the PMT stream_type or the analyser's own codes from 256 up.
 std::string StreamKindName(int32_t kind)
@@ -134,14 +134,14 @@ nlohmann::json AudioJson(const SklibTs::AudioStreamInfo& a)
     return j;
 }
 
+} // namespace
+
 std::string FormatBitrate(int64_t bitsPerSecond)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f Mbit/s", static_cast<double>(bitsPerSecond) / 1e6);
     return text;
 }
-
-} // namespace
 
 nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t bytesRead)
 {
@@ -194,6 +194,7 @@ nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t by
         nlohmann::json entry = {
             {"pid", pid},
             {"packets", info->packetCount},
+            {"pcr_count", info->pcrCount},
             {"bitrate", info->bitrate},
             {"min_bitrate", info->minBitrate},
             {"max_bitrate", info->maxBitrate},

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <string>
 
 namespace SklibTs {
 class SkTsInfo;
@@ -13,5 +14,10 @@ namespace Skts {
 // summary is printed from the same document. Call with the analyser's lock held.
 nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t bytesRead);
 void PrintAnalysisReport(const nlohmann::json& report, std::ostream& out);
+
+// Wide analyser texts (names, messages) as UTF-8.
+std::string ToUtf8(const std::wstring& text);
+// "12.345 Mbit/s".
+std::string FormatBitrate(int64_t bitsPerSecond);
 
 } // namespace Skts

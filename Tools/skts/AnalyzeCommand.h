@@ -11,8 +11,9 @@ namespace Skts {
 struct AnalyzeOptions {
     std::string input;
     size_t chunkSize = 65536;
-    int32_t bitrate = 10'000'000;
+    int32_t bitrate = 10'000'000; // 0: measured from the PCRs at the start of the input
     bool json = false;
+    bool events = false;
     int32_t siStandard = 2; // DVB, since most streams are DVB
 };
 

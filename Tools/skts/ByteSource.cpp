@@ -1,5 +1,6 @@
 #include "ByteSource.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -31,10 +32,32 @@ ByteSource::~ByteSource()
         std::fclose(file_);
 }
 
+const std::vector<uint8_t>& ByteSource::Peek(size_t bytes)
+{
+    if (ahead_.size() < bytes && error_.empty()) {
+        const size_t had = ahead_.size();
+        ahead_.resize(bytes);
+        const size_t got = std::fread(ahead_.data() + had, 1, bytes - had, file_);
+        ahead_.resize(had + got);
+        if (got < bytes - had && std::ferror(file_))
+            error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+    }
+    return ahead_;
+}
+
 int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<void(const uint8_t*, uint32_t)>& sink)
 {
-    std::vector<uint8_t> chunk(chunkSize);
+    if (!error_.empty())
+        return -1;
     int64_t total = 0;
+    for (size_t offset = 0; offset < ahead_.size(); offset += chunkSize) {
+        const size_t size = std::min(chunkSize, ahead_.size() - offset);
+        sink(ahead_.data() + offset, static_cast<uint32_t>(size));
+        total += static_cast<int64_t>(size);
+    }
+    ahead_.clear();
+    ahead_.shrink_to_fit();
+    std::vector<uint8_t> chunk(chunkSize);
     for (;;) {
         const size_t got = std::fread(chunk.data(), 1, chunk.size(), file_);
         if (got > 0) {

@@ -20,6 +20,10 @@ public:
     const std::string& Error() const { return error_; }
     const std::string& Name() const { return name_; }
 
+    // Reads up to `bytes` ahead without consuming them (ReadAll still delivers them first).
+    // Returns what was read; a read error leaves Error() set and ReadAll fails.
+    const std::vector<uint8_t>& Peek(size_t bytes);
+
     // Calls sink with every chunk of at most chunkSize bytes until the end of the input.
     // Returns the bytes read, or -1 on a read error (Error() then says why).
     int64_t ReadAll(size_t chunkSize, const std::function<void(const uint8_t*, uint32_t)>& sink);
@@ -29,6 +33,7 @@ private:
     bool ownsFile_ = false;
     std::string name_;
     std::string error_;
+    std::vector<uint8_t> ahead_;
 };
 
 } // namespace Skts

@@ -2,5 +2,7 @@ target_sources(skts PRIVATE
   AnalysisReport.cpp
   AnalyzeCommand.cpp
   ByteSource.cpp
+  ConformanceCollector.cpp
   main.cpp
+  MuxRate.cpp
 )

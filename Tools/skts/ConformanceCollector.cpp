@@ -1,0 +1,172 @@
+#include "ConformanceCollector.h"
+
+#include <cstdio>
+#include <string>
+
+#include "AnalysisReport.h"
+#include "SkTsInfo.h"
+
+namespace Skts {
+
+namespace {
+
+constexpr uint32_t kAllIndicators = (1u << SklibTs::kIndicatorCount) - 1;
+
+double Milliseconds(int64_t ticks)
+{
+    return static_cast<double>(ticks) * 1000.0 / static_cast<double>(SklibTs::kTicksPerSecond);
+}
+
+nlohmann::json LocationJson(const SklibTs::IndicatorLocation& location)
+{
+    return {location.pid, location.table_id, location.table_id_extension, location.ext2, location.ext3};
+}
+
+// "0x0011/0x42/-/-/-": the fields that apply, in hex.
+std::string LocationText(const nlohmann::json& location)
+{
+    std::string text;
+    for (const auto& field : location) {
+        const uint32_t value = field.get<uint32_t>();
+        if (!text.empty())
+            text += '/';
+        if (value == 0xFFFFFFFF) {
+            text += '-';
+        } else {
+            char buffer[16];
+            std::snprintf(buffer, sizeof buffer, "0x%X", value);
+            text += buffer;
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+ConformanceCollector::ConformanceCollector(SklibTs::SkTsInfo& analyser, std::ostream* events, bool keepEvents)
+    : eventStream_(events), keepEvents_(keepEvents)
+{
+    analyser.AddIndicatorStateCallback(kAllIndicators, &ConformanceCollector::OnState, this);
+    analyser.AddIndicatorReportCallback(kAllIndicators, &ConformanceCollector::OnReport, this);
+    analyser.AddAllPcrStatisticsCallback(&ConformanceCollector::OnPcrStatistics, this);
+}
+
+void ConformanceCollector::OnState(void* context, uint32_t index, const SklibTs::IndicatorRecord& record)
+{
+    auto& self = *static_cast<ConformanceCollector*>(context);
+    if (index < SklibTs::kIndicatorCount)
+        self.records_[index] = record;
+}
+
+void ConformanceCollector::OnReport(void* context, uint32_t index, const SklibTs::IndicatorRecord& record)
+{
+    auto& self = *static_cast<ConformanceCollector*>(context);
+    if (index >= SklibTs::kIndicatorCount)
+        return;
+    self.records_[index] = record;
+    const std::string message = ToUtf8(record.message);
+    if (self.eventStream_ != nullptr) {
+        char head[64];
+        std::snprintf(head, sizeof head, "%12.3f ms  %2u %-22s ", Milliseconds(record.time), index,
+                      SklibTs::IndicatorName(index));
+        *self.eventStream_ << head << message << "  (value " << record.value << ")\n";
+    }
+    if (self.keepEvents_) {
+        self.events_.push_back({{"time_ms", Milliseconds(record.time)},
+                                {"index", index},
+                                {"name", SklibTs::IndicatorName(index)},
+                                {"message", message},
+                                {"value", record.value}});
+    }
+}
+
+void ConformanceCollector::OnPcrStatistics(void* context, uint32_t pid, const SklibTs::PcrStatistics& statistics,
+                                           const SklibTs::PcrSampleDeviation*, uint32_t)
+{
+    static_cast<ConformanceCollector*>(context)->pcr_[pid] = statistics;
+}
+
+nlohmann::json ConformanceCollector::IndicatorsJson() const
+{
+    nlohmann::json indicators = nlohmann::json::array();
+    for (uint32_t index = 0; index < SklibTs::kIndicatorCount; ++index) {
+        const SklibTs::IndicatorRecord& record = records_[index];
+        if (record.count == 0 && !record.active)
+            continue;
+        indicators.push_back({
+            {"index", index},
+            {"name", SklibTs::IndicatorName(index)},
+            {"active", record.active},
+            {"latched", record.latched},
+            {"count", record.count},
+            {"message", ToUtf8(record.message)},
+            {"value", record.value},
+            {"location", LocationJson(record.location)},
+            {"time_ms", Milliseconds(record.time)},
+        });
+    }
+    return indicators;
+}
+
+void ConformanceCollector::AddPcrJson(nlohmann::json& pids) const
+{
+    for (auto& entry : pids) {
+        const auto found = pcr_.find(entry["pid"].get<uint32_t>());
+        if (found == pcr_.end())
+            continue;
+        const SklibTs::PcrStatistics& s = found->second;
+        entry["pcr"] = {
+            // The statistics are those of the last whole analysis period; the count is complete.
+            {"pcr_count", entry.value("pcr_count", s.pcrCount)},
+            {"accuracy_max_ns", s.maxAccuracyNs},
+            {"accuracy_rms_ns", s.rmsAccuracyNs},
+            {"jitter_max_ns", s.maxJitterNs},
+            {"jitter_rms_ns", s.rmsJitterNs},
+            {"jitter_pp_ns", s.jitterPeakToPeakNs},
+            {"pcr_bitrate", s.pcrBitrate},
+            {"pcr_rate", s.pcrRate},
+        };
+    }
+}
+
+void PrintIndicators(const nlohmann::json& indicators, std::ostream& out)
+{
+    out << "\nIndicators\n";
+    if (indicators.empty()) {
+        out << "  none raised\n";
+        return;
+    }
+    char line[160];
+    for (const auto& indicator : indicators) {
+        const char* state = indicator["active"].get<bool>() ? "active" : indicator["latched"].get<bool>() ? "latched" : "";
+        std::snprintf(line, sizeof line, "  %2u %-22s %8u  %-7s  ", indicator["index"].get<uint32_t>(),
+                      indicator["name"].get<std::string>().c_str(), indicator["count"].get<uint32_t>(), state);
+        out << line << indicator["message"].get<std::string>() << "  (value " << indicator["value"].get<double>()
+            << ", at " << LocationText(indicator["location"]) << ")\n";
+    }
+}
+
+void PrintPcrStatistics(const nlohmann::json& pids, std::ostream& out)
+{
+    bool header = false;
+    char line[200];
+    for (const auto& pid : pids) {
+        if (!pid.contains("pcr"))
+            continue;
+        if (!header) {
+            out << "\nPCR\n     PID    PCRs  accuracy max/rms (ns)  jitter max/rms/p-p (ns)   PCR bit rate  PCR/s\n";
+            header = true;
+        }
+        const auto& pcr = pid["pcr"];
+        const int32_t bitrate = pcr["pcr_bitrate"].get<int32_t>();
+        std::snprintf(line, sizeof line, "  0x%04X %7llu  %10.1f %10.1f  %8.1f %8.1f %8.1f  %13s  %5.1f\n",
+                      pid["pid"].get<uint32_t>(), static_cast<unsigned long long>(pcr["pcr_count"].get<uint64_t>()),
+                      pcr["accuracy_max_ns"].get<double>(), pcr["accuracy_rms_ns"].get<double>(),
+                      pcr["jitter_max_ns"].get<double>(), pcr["jitter_rms_ns"].get<double>(),
+                      pcr["jitter_pp_ns"].get<double>(), bitrate < 0 ? "unknown" : FormatBitrate(bitrate).c_str(),
+                      pcr["pcr_rate"].get<double>());
+        out << line;
+    }
+}
+
+} // namespace Skts

@@ -1,0 +1,51 @@
+#pragma once
+// Follows the analyser's conformance indicators and PCR statistics through its callbacks, so
+// the report can show the last state of each indicator, every report as it happened and the
+// latest PCR accuracy and jitter per PCR PID.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <vector>
+
+#include "ConformanceTypes.h"
+
+namespace SklibTs {
+class SkTsInfo;
+}
+
+namespace Skts {
+
+class ConformanceCollector {
+public:
+    // Registers with the analyser; `events` (may be null) receives one line per report.
+    ConformanceCollector(SklibTs::SkTsInfo& analyser, std::ostream* events, bool keepEvents);
+    ConformanceCollector(const ConformanceCollector&) = delete;
+    ConformanceCollector& operator=(const ConformanceCollector&) = delete;
+
+    // "indicators": every indicator raised at least once, by index.
+    nlohmann::json IndicatorsJson() const;
+    // "events": the reports in order, when kept.
+    nlohmann::json EventsJson() const { return events_; }
+    // Adds "pcr" to each PID entry of `pids` that carries PCRs.
+    void AddPcrJson(nlohmann::json& pids) const;
+
+private:
+    static void OnState(void* context, uint32_t index, const SklibTs::IndicatorRecord& record);
+    static void OnReport(void* context, uint32_t index, const SklibTs::IndicatorRecord& record);
+    static void OnPcrStatistics(void* context, uint32_t pid, const SklibTs::PcrStatistics& statistics,
+                                const SklibTs::PcrSampleDeviation* samples, uint32_t count);
+
+    std::array<SklibTs::IndicatorRecord, SklibTs::kIndicatorCount> records_{};
+    std::map<uint32_t, SklibTs::PcrStatistics> pcr_;
+    std::ostream* eventStream_;
+    bool keepEvents_;
+    nlohmann::json events_ = nlohmann::json::array();
+};
+
+// The readable forms of the two sections, printed after the PID table.
+void PrintIndicators(const nlohmann::json& indicators, std::ostream& out);
+void PrintPcrStatistics(const nlohmann::json& pids, std::ostream& out);
+
+} // namespace Skts

@@ -1,0 +1,94 @@
+#include "MuxRate.h"
+
+#include <array>
+#include <limits>
+#include <vector>
+
+namespace Skts {
+
+namespace {
+
+constexpr uint8_t kSync = 0x47;
+constexpr int64_t kPcrModulus = (int64_t{1} << 33) * 300;
+constexpr int64_t kPcrHz = 27'000'000;
+
+// Packet size and first sync offset: five sync bytes in a row at that spacing.
+bool FindSync(const uint8_t* data, size_t size, size_t& offset, size_t& packetSize)
+{
+    for (const size_t candidate : {size_t{188}, size_t{204}}) {
+        for (size_t start = 0; start < candidate && start + 5 * candidate <= size; ++start) {
+            bool ok = true;
+            for (size_t k = 0; k < 5 && ok; ++k)
+                ok = data[start + k * candidate] == kSync;
+            if (ok) {
+                offset = start;
+                packetSize = candidate;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+struct PcrSpan {
+    int64_t firstPcr = -1;
+    size_t firstOffset = 0;
+    int64_t lastPcr = -1;
+    size_t lastOffset = 0;
+    int64_t elapsed = 0;   // 27 MHz, across wraps
+    uint32_t count = 0;
+    bool broken = false;
+};
+
+} // namespace
+
+int32_t EstimateMuxRate(const uint8_t* data, size_t size)
+{
+    size_t offset = 0;
+    size_t packetSize = 0;
+    if (data == nullptr || !FindSync(data, size, offset, packetSize))
+        return 0;
+    std::vector<PcrSpan> spans(8192);
+    for (size_t at = offset; at + 188 <= size; at += packetSize) {
+        const uint8_t* p = data + at;
+        if (p[0] != kSync)
+            continue;
+        const bool hasAdaptation = (p[3] & 0x20) != 0;
+        if (!hasAdaptation || p[4] < 7 || (p[5] & 0x10) == 0)
+            continue;
+        const uint32_t pid = ((p[1] & 0x1Fu) << 8) | p[2];
+        const int64_t base = (int64_t{p[6]} << 25) | (int64_t{p[7]} << 17) | (int64_t{p[8]} << 9) |
+                             (int64_t{p[9]} << 1) | (p[10] >> 7);
+        const int64_t pcr = base * 300 + (((p[10] & 0x01) << 8) | p[11]);
+        PcrSpan& span = spans[pid];
+        if (span.count > 0) {
+            int64_t delta = pcr - span.lastPcr;
+            if (delta < 0)
+                delta += kPcrModulus;
+            // A discontinuity flag or a step of over a second breaks the line.
+            if ((p[5] & 0x80) != 0 || delta > kPcrHz)
+                span.broken = true;
+            span.elapsed += delta;
+        } else {
+            span.firstPcr = pcr;
+            span.firstOffset = at;
+        }
+        span.lastPcr = pcr;
+        span.lastOffset = at;
+        ++span.count;
+    }
+    const PcrSpan* best = nullptr;
+    for (const PcrSpan& span : spans) {
+        if (span.count >= 2 && !span.broken && span.elapsed > 0 && (best == nullptr || span.count > best->count))
+            best = &span;
+    }
+    if (best == nullptr)
+        return 0;
+    const double rate = static_cast<double>(best->lastOffset - best->firstOffset) * 8.0 *
+                        static_cast<double>(kPcrHz) / static_cast<double>(best->elapsed);
+    if (rate < 1.0 || rate > static_cast<double>(std::numeric_limits<int32_t>::max()))
+        return 0;
+    return static_cast<int32_t>(rate + 0.5);
+}
+
+} // namespace Skts
