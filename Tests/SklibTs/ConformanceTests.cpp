@@ -1,127 +1,762 @@
+// The conformance indicators on real streams made faulty in controlled ways: each fault must
+// raise exactly its indicator, with its message, value and location, and nothing else beyond
+// what the clean stream raises.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <vector>
 
-#include "Crc32.h"
+#include "SectionBuilder.h"
 #include "SkTsPacketInput.h"
 #include "TestData.h"
 #include "TsInfoImpl.h"
 
 using namespace SklibTs;
+using SktsTest::Bytes;
 
 namespace {
 
+constexpr uint32_t kAny = 0xFFFFFFFF;
+constexpr int32_t kMuxRate = 3'000'000;        // of h264_aac.ts
+constexpr int64_t kTicksPerPacket = 27'072;    // 188 bytes at 3 Mbit/s in 54 MHz ticks
+constexpr int64_t kSecond = 54'000'000;
+constexpr int64_t kMs = 54'000;
+
+struct Reported {
+    uint32_t index;
+    IndicatorRecord record;
+};
+
 struct Reports {
-    std::vector<std::pair<uint32_t, IndicatorRecord>> all;
+    std::vector<Reported> all;
+
     static void On(void* context, uint32_t index, const IndicatorRecord& record)
     {
-        static_cast<Reports*>(context)->all.emplace_back(index, record);
+        static_cast<Reports*>(context)->all.push_back({index, record});
     }
-    size_t Count(ConformanceIndicator indicator) const
+    std::vector<Reported> Of(ConformanceIndicator indicator) const
     {
-        size_t n = 0;
-        for (const auto& [index, record] : all)
-            n += index == static_cast<uint32_t>(indicator) ? 1 : 0;
-        return n;
+        std::vector<Reported> selected;
+        for (const Reported& r : all) {
+            if (r.index == static_cast<uint32_t>(indicator))
+                selected.push_back(r);
+        }
+        return selected;
+    }
+    size_t Count(ConformanceIndicator indicator) const { return Of(indicator).size(); }
+    std::map<uint32_t, int> Counts() const
+    {
+        std::map<uint32_t, int> counts;
+        for (const Reported& r : all)
+            ++counts[r.index];
+        return counts;
     }
 };
 
-// Runs a stream through a packet input at its mux rate and records every report.
-Reports Analyse(const std::vector<uint8_t>& stream, int32_t bitrate = 3'000'000)
+// Report counts that differ between two runs, by indicator.
+std::map<uint32_t, int> CountDifference(const Reports& faulty, const Reports& clean)
 {
-    TsInfoImpl analyser;
-    Reports reports;
-    analyser.SetSiStandard(kSiDvb);
-    analyser.AddIndicatorReportCallback(0xFFFFFFFF, &Reports::On, &reports);
-    const std::unique_ptr<SkTsPacketInput> input(CreateTsPacketInput(&analyser, bitrate));
-    input->Write(stream.data(), static_cast<uint32_t>(stream.size()));
-    return reports;
+    std::map<uint32_t, int> difference = faulty.Counts();
+    for (const auto& [index, count] : clean.Counts())
+        difference[index] -= count;
+    std::erase_if(difference, [](const auto& entry) { return entry.second == 0; });
+    return difference;
 }
 
-uint32_t PidAt(const std::vector<uint8_t>& s, size_t packet) { return ((s[packet * 188 + 1] & 0x1F) << 8) | s[packet * 188 + 2]; }
+// The packets of a sample with the edits the tests make.
+class Stream {
+public:
+    explicit Stream(Bytes bytes) : bytes_(std::move(bytes)) {}
+
+    size_t Packets() const { return bytes_.size() / 188; }
+    uint8_t* Packet(size_t i) { return bytes_.data() + i * 188; }
+    const Bytes& Bytes_() const { return bytes_; }
+    uint32_t Pid(size_t i) const { return ((bytes_[i * 188 + 1] & 0x1Fu) << 8) | bytes_[i * 188 + 2]; }
+    bool HasPcr(size_t i) const
+    {
+        const uint8_t* p = bytes_.data() + i * 188;
+        return (p[3] & 0x20) != 0 && p[4] >= 7 && (p[5] & 0x10) != 0;
+    }
+    bool StartsPes(size_t i) const { return (bytes_[i * 188 + 1] & 0x40) != 0; }
+    static int64_t TimeOf(size_t i) { return static_cast<int64_t>(i) * kTicksPerPacket; }
+    static size_t PacketAt(int64_t time) { return static_cast<size_t>(time / kTicksPerPacket); }
+
+    template <typename Predicate>
+    size_t Find(size_t from, Predicate predicate) const
+    {
+        for (size_t i = from; i < Packets(); ++i) {
+            if (predicate(i))
+                return i;
+        }
+        ADD_FAILURE() << "no such packet after " << from;
+        return Packets() - 1;
+    }
+    size_t FindPid(size_t from, uint32_t pid) const
+    {
+        return Find(from, [&](size_t i) { return Pid(i) == pid; });
+    }
+
+    // Turns the packet into a null packet, so the timing of the others stays.
+    void MakeNull(size_t i)
+    {
+        uint8_t* p = Packet(i);
+        p[1] = 0x1F;
+        p[2] = 0xFF;
+        p[3] = 0x10;
+    }
+    // Nulls the packets of `pid` in [first, last) and renumbers the later ones so the
+    // removal leaves no continuity error.
+    void RemovePid(uint32_t pid, size_t first, size_t last)
+    {
+        int removed = 0;
+        for (size_t i = first; i < last; ++i) {
+            if (Pid(i) == pid) {
+                MakeNull(i);
+                ++removed;
+            }
+        }
+        for (size_t i = last; i < Packets(); ++i) {
+            if (Pid(i) == pid) {
+                uint8_t* p = Packet(i);
+                p[3] = static_cast<uint8_t>((p[3] & 0xF0) | ((p[3] - removed) & 0x0F));
+            }
+        }
+    }
+    int64_t Pcr(size_t i) const
+    {
+        const uint8_t* p = bytes_.data() + i * 188 + 6;
+        const int64_t base = (int64_t{p[0]} << 25) | (int64_t{p[1]} << 17) | (int64_t{p[2]} << 9) |
+                             (int64_t{p[3]} << 1) | (p[4] >> 7);
+        return base * 300 + (((p[4] & 1) << 8) | p[5]);
+    }
+    void SetPcr(size_t i, int64_t pcr)
+    {
+        uint8_t* p = Packet(i) + 6;
+        const int64_t base = pcr / 300;
+        const int64_t extension = pcr % 300;
+        p[0] = static_cast<uint8_t>(base >> 25);
+        p[1] = static_cast<uint8_t>(base >> 17);
+        p[2] = static_cast<uint8_t>(base >> 9);
+        p[3] = static_cast<uint8_t>(base >> 1);
+        p[4] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (extension >> 8));
+        p[5] = static_cast<uint8_t>(extension);
+    }
+    // Puts a section into null packets from `from` on.
+    void InjectSection(size_t from, uint16_t pid, const Bytes& section, uint8_t& cc)
+    {
+        const Bytes packets = SktsTest::SectionPackets(section, pid, cc);
+        size_t at = from;
+        for (size_t k = 0; k < packets.size(); k += 188) {
+            at = FindPid(at, 0x1FFF);
+            std::copy(packets.begin() + static_cast<std::ptrdiff_t>(k),
+                      packets.begin() + static_cast<std::ptrdiff_t>(k + 188), Packet(at));
+            ++at;
+        }
+    }
+
+private:
+    Bytes bytes_;
+};
+
+struct Analysis {
+    Reports reports;
+    std::map<uint32_t, PcrStatistics> pcr;
+    uint32_t transportErrors = 0;
+    uint32_t syncByteErrors = 0;
+
+    static void OnPcr(void* context, uint32_t pid, const PcrStatistics& statistics, const PcrSampleDeviation*,
+                      uint32_t)
+    {
+        static_cast<Analysis*>(context)->pcr[pid] = statistics;
+    }
+};
+
+// Runs the bytes through a packet input at the mux rate, recording every report.
+Analysis Analyse(const Bytes& bytes, int32_t standard = kSiDvb, int32_t bitrate = kMuxRate)
+{
+    TsInfoImpl analyser;
+    Analysis analysis;
+    analyser.SetSiStandard(standard);
+    analyser.AddIndicatorReportCallback(0xFFFFFFFF, &Reports::On, &analysis.reports);
+    analyser.AddAllPcrStatisticsCallback(&Analysis::OnPcr, &analysis);
+    const std::unique_ptr<SkTsPacketInput> input(CreateTsPacketInput(&analyser, bitrate));
+    input->Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    analysis.transportErrors = analyser.transportErrors;
+    analysis.syncByteErrors = analyser.syncByteErrors;
+    return analysis;
+}
+
+IndicatorLocation Location(uint32_t pid, uint32_t tableId = kAny, uint32_t extension = kAny)
+{
+    return {pid, tableId, extension, kAny, kAny};
+}
+
+double Seconds(int64_t ticks) { return static_cast<double>(ticks) / static_cast<double>(kSecond); }
+
+class ConformanceOnSample : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto path = SktsTest::FindSample("h264_aac.ts");
+        if (!path)
+            GTEST_SKIP() << "h264_aac.ts not found";
+        clean_ = SktsTest::ReadFile(*path);
+        cleanAnalysis_ = Analyse(clean_);
+    }
+    Stream Copy() const { return Stream(clean_); }
+    // Analyses the edited stream and returns its reports beyond those of the clean one.
+    std::map<uint32_t, int> Extra(const Stream& stream, Analysis* analysis = nullptr) const
+    {
+        Analysis result = Analyse(stream.Bytes_());
+        const auto difference = CountDifference(result.reports, cleanAnalysis_.reports);
+        if (analysis)
+            *analysis = std::move(result);
+        return difference;
+    }
+
+    Bytes clean_;
+    Analysis cleanAnalysis_;
+};
+
+using Counts = std::map<uint32_t, int>;
 
 } // namespace
 
-TEST(ConformanceTest, ACleanSampleRaisesNoPacketPcrPtsOrSectionErrors)
+TEST_F(ConformanceOnSample, TheCleanSampleRaisesOnlyWhatIsTrueOfIt)
 {
-    SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
-    const Reports reports = Analyse(SktsTest::ReadFile(path));
-    for (auto indicator : {ConformanceIndicator::ContinuityCountError, ConformanceIndicator::PcrRepetitionError,
-                           ConformanceIndicator::PcrDiscontinuityError, ConformanceIndicator::PtsError,
-                           ConformanceIndicator::CrcError, ConformanceIndicator::PatError,
-                           ConformanceIndicator::SyncByteError, ConformanceIndicator::TransportError})
-        EXPECT_EQ(reports.Count(indicator), 0u) << static_cast<int>(indicator);
+    // With DVB rules: the sample has no EIT (2 s rule, indicators 15 and 20), and one PAT/PMT
+    // pair follows the previous one after 19 packets (9.5 ms, under the 25 ms minimum).
+    const Counts counts = cleanAnalysis_.reports.Counts();
+    EXPECT_EQ(counts, (Counts{{15, 5}, {20, 3}}));
+    const auto eit = cleanAnalysis_.reports.Of(ConformanceIndicator::EitActualError);
+    ASSERT_EQ(eit.size(), 3u);
+    for (size_t k = 0; k < eit.size(); ++k) {
+        EXPECT_EQ(eit[k].record.message,
+                  L"EIT Actual: Sections with table_id 0x4e on PID 18 do not occur at least every 2000ms");
+        EXPECT_EQ(eit[k].record.location, Location(0x12, 0x4E));
+        // Armed at the first packet (time 0); each report re-arms for 2 s.
+        EXPECT_NEAR(Seconds(eit[k].record.time), 2.0 * static_cast<double>(k + 1), 0.11);
+        EXPECT_NEAR(eit[k].record.value, Seconds(eit[k].record.time), 1e-9);
+    }
+    std::vector<std::wstring> tooFrequent;
+    for (const Reported& r : cleanAnalysis_.reports.Of(ConformanceIndicator::SiRepetitionError)) {
+        if (r.record.message.find(L"do occur more then") != std::wstring::npos)
+            tooFrequent.push_back(r.record.message);
+    }
+    EXPECT_EQ(tooFrequent, (std::vector<std::wstring>{L"PAT: Sections with table_id 0x0 do occur more then 25ms",
+                                                      L"PMT: Sections with table_id 0x2 do occur more then 25ms"}));
+
+    // The PCRs sit exactly on the packet clock: accuracy far inside 500 ns.
+    ASSERT_EQ(cleanAnalysis_.pcr.count(0x100), 1u);
+    const PcrStatistics& pcr = cleanAnalysis_.pcr.at(0x100);
+    EXPECT_LT(pcr.maxAccuracyNs, 500.0);
+    EXPECT_LT(pcr.maxJitterNs, 500.0);
+    EXPECT_NEAR(pcr.pcrBitrate, kMuxRate, 2);
+    EXPECT_NEAR(pcr.pcrRate, 25.0, 0.5);
+
+    // Without SI rules nothing is raised at all (the NIT check needs 10 s to say anything).
+    EXPECT_TRUE(Analyse(clean_, kSiNone).reports.all.empty());
 }
 
-TEST(ConformanceTest, ADroppedPacketRaisesOneContinuityError)
+TEST_F(ConformanceOnSample, DroppedDuplicatedAndReorderedPacketsBreakTheContinuity)
 {
-    SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
-    auto stream = SktsTest::ReadFile(path);
-    size_t victim = 3000;
-    while (PidAt(stream, victim) != 0x101)
-        ++victim;
-    const int cc = stream[victim * 188 + 3] & 0x0F;
-    stream.erase(stream.begin() + static_cast<std::ptrdiff_t>(victim * 188),
-                 stream.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188));
-    const Reports reports = Analyse(stream);
-    ASSERT_EQ(reports.Count(ConformanceIndicator::ContinuityCountError), 1u);
-    for (const auto& [index, record] : reports.all) {
-        if (index == 3) {
-            EXPECT_EQ(record.message, FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)",
-                                                             cc, (cc + 1) % 16));
-            EXPECT_EQ(record.location, IndicatorLocation::ForPid(257));
-        }
-    }
-    // A duplicated packet is allowed once; twice in a row it is an error.
-    auto duplicated = SktsTest::ReadFile(path);
-    const std::vector<uint8_t> copy(duplicated.begin() + static_cast<std::ptrdiff_t>(victim * 188),
-                                    duplicated.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188));
+    const Stream clean = Copy();
+    const size_t victim = clean.FindPid(3000, 0x101);
+    const int cc = clean_[victim * 188 + 3] & 0x0F;
+
+    // Dropped: one error expecting the lost counter.
+    Bytes dropped = clean_;
+    dropped.erase(dropped.begin() + static_cast<std::ptrdiff_t>(victim * 188),
+                  dropped.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188));
+    Analysis analysis = Analyse(dropped);
+    const auto errors = analysis.reports.Of(ConformanceIndicator::ContinuityCountError);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].record.message,
+              FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)", cc, (cc + 1) % 16));
+    EXPECT_EQ(errors[0].record.location, Location(257));
+
+    // Duplicated once: allowed; twice in a row: an error.
+    Bytes duplicated = clean_;
+    const Bytes copy(clean_.begin() + static_cast<std::ptrdiff_t>(victim * 188),
+                     clean_.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188));
     duplicated.insert(duplicated.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188), copy.begin(), copy.end());
-    EXPECT_EQ(Analyse(duplicated).Count(ConformanceIndicator::ContinuityCountError), 0u);
+    EXPECT_EQ(Analyse(duplicated).reports.Count(ConformanceIndicator::ContinuityCountError), 0u);
     duplicated.insert(duplicated.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188), copy.begin(), copy.end());
-    EXPECT_EQ(Analyse(duplicated).Count(ConformanceIndicator::ContinuityCountError), 1u);
+    const auto twice = Analyse(duplicated).reports.Of(ConformanceIndicator::ContinuityCountError);
+    ASSERT_EQ(twice.size(), 1u);
+    EXPECT_EQ(twice[0].record.message,
+              FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)", (cc + 1) % 16, cc));
+
+    // Two packets of the PID swapped: k+1, k, k+2 after k-1 gives three errors.
+    Stream swapped = Copy();
+    const size_t next = swapped.FindPid(victim + 1, 0x101);
+    std::swap_ranges(swapped.Packet(victim), swapped.Packet(victim) + 188, swapped.Packet(next));
+    const auto reordered = Analyse(swapped.Bytes_()).reports.Of(ConformanceIndicator::ContinuityCountError);
+    ASSERT_EQ(reordered.size(), 3u);
+    EXPECT_EQ(reordered[0].record.message,
+              FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)", cc, (cc + 1) % 16));
+    EXPECT_EQ(reordered[1].record.message,
+              FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)", (cc + 2) % 16, cc));
+    EXPECT_EQ(Extra(swapped), (Counts{{3, 3}}));
 }
 
-TEST(ConformanceTest, PcrGapsAndJumpsAndBrokenCrcs)
+TEST_F(ConformanceOnSample, TransportErrorAndBrokenSyncBytes)
 {
-    SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
-    const auto clean = SktsTest::ReadFile(path);
-    // Jump one PCR of PID 0x100 by a second: an un-signalled discontinuity (and the jump back).
-    auto jumped = clean;
-    size_t pcrPacket = 4000;
-    while (!(PidAt(jumped, pcrPacket) == 0x100 && (jumped[pcrPacket * 188 + 3] & 0x20) && jumped[pcrPacket * 188 + 4] > 0 &&
-             (jumped[pcrPacket * 188 + 5] & 0x10)))
-        ++pcrPacket;
-    jumped[pcrPacket * 188 + 7] = static_cast<uint8_t>(jumped[pcrPacket * 188 + 7] + 2); // base += 2^18 (~2.9 s)
-    const Reports jumpReports = Analyse(jumped);
-    EXPECT_EQ(jumpReports.Count(ConformanceIndicator::PcrDiscontinuityError), 1u);
+    Stream flagged = Copy();
+    const size_t video = flagged.FindPid(2000, 0x100);
+    flagged.Packet(video)[1] |= 0x80;
+    Analysis analysis;
+    EXPECT_EQ(Extra(flagged, &analysis), (Counts{{6, 1}}));
+    const auto tei = analysis.reports.Of(ConformanceIndicator::TransportError);
+    EXPECT_EQ(tei[0].record.message, L"Transport_error_indicator on PID 256 is set");
+    EXPECT_EQ(tei[0].record.location, Location(256));
+    EXPECT_EQ(tei[0].record.time, Stream::TimeOf(video));
+    EXPECT_EQ(analysis.transportErrors, 1u);
 
-    // Removing the packets between two PCRs stretches the interval past 100 ms.
-    auto gap = clean;
-    size_t next = pcrPacket + 1;
-    while (!(PidAt(gap, next) == 0x100 && (gap[next * 188 + 3] & 0x20) && (gap[next * 188 + 5] & 0x10)))
-        ++next;
-    // Replace the following PCR's packet and the ones after it with null packets for 150 ms.
-    const size_t nulls = 3'000'000 / 1504 * 150 / 1000;
-    for (size_t k = next; k < next + nulls && k < gap.size() / 188; ++k) {
-        if (PidAt(gap, k) == 0x100 && (gap[k * 188 + 3] & 0x20) && (gap[k * 188 + 5] & 0x10)) {
-            gap[k * 188 + 5] &= static_cast<uint8_t>(~0x10); // drop the PCR flag
+    // One broken sync byte in a null packet: the packet input keeps sync and delivers it.
+    Stream broken = Copy();
+    const size_t null = broken.FindPid(2000, 0x1FFF);
+    broken.Packet(null)[0] = 0x46;
+    EXPECT_EQ(Extra(broken, &analysis), (Counts{{1, 1}}));
+    const auto sync = analysis.reports.Of(ConformanceIndicator::SyncByteError);
+    EXPECT_EQ(sync[0].record.message, L"Sync_byte not equal to 0x47");
+    EXPECT_EQ(sync[0].record.location, IndicatorLocation::None());
+    EXPECT_EQ(analysis.syncByteErrors, 1u);
+}
+
+TEST_F(ConformanceOnSample, APatGapOfOverOneSecondIsReportedEveryHalfSecond)
+{
+    Stream stream = Copy();
+    const size_t first = Stream::PacketAt(2 * kSecond);
+    const size_t last = Stream::PacketAt(2 * kSecond + 1200 * kMs);
+    const size_t lastPat = [&] {
+        size_t found = 0;
+        for (size_t i = 0; i < first; ++i)
+            found = stream.Pid(i) == 0 ? i : found;
+        return found;
+    }();
+    stream.RemovePid(0x0000, first, last);
+    Analysis analysis;
+    const Counts extra = Extra(stream, &analysis);
+    const auto pat = analysis.reports.Of(ConformanceIndicator::PatError);
+    ASSERT_EQ(pat.size(), 2u);
+    const int64_t lastPatTime = Stream::TimeOf(lastPat);
+    for (const Reported& r : pat) {
+        EXPECT_EQ(r.record.message, L"Sections with table_id 0x00 do not occur at least every 0,5s on PID 0x0000");
+        EXPECT_EQ(r.record.location, Location(0, 0));
+        EXPECT_NEAR(r.record.value, Seconds(r.record.time - lastPatTime), 1e-9);
+    }
+    // The periodic pass runs every 100 ms: the first report within 100 ms after the deadline.
+    EXPECT_GT(pat[0].record.value, 0.5);
+    EXPECT_LE(pat[0].record.value, 0.6);
+    EXPECT_GT(pat[1].record.time - pat[0].record.time, 500 * kMs);
+    EXPECT_LE(pat[1].record.time - pat[0].record.time, 600 * kMs);
+    // The generic PAT rule says the same through indicator 15; nothing else changes.
+    EXPECT_EQ(extra, (Counts{{2, 2}, {15, 2}}));
+    const auto rule = analysis.reports.Of(ConformanceIndicator::SiRepetitionError);
+    EXPECT_TRUE(std::any_of(rule.begin(), rule.end(), [](const Reported& r) {
+        return r.record.message == L"PAT: Sections with table_id 0x0 on PID 0 do not occur at least every 500ms" &&
+               r.record.location == Location(0, 0);
+    }));
+}
+
+TEST_F(ConformanceOnSample, PcrGapJumpAndAccuracy)
+{
+    const Stream clean = Copy();
+    std::vector<size_t> pcrs;
+    for (size_t i = 0; i < clean.Packets(); ++i) {
+        if (clean.Pid(i) == 0x100 && clean.HasPcr(i))
+            pcrs.push_back(i);
+    }
+    ASSERT_GT(pcrs.size(), 100u);
+
+    // Three PCRs without their flag: one interval of four PCR periods.
+    Stream gap = Copy();
+    for (size_t k = 50; k < 53; ++k)
+        gap.Packet(pcrs[k])[5] &= static_cast<uint8_t>(~0x10);
+    Analysis analysis;
+    // The PCR itself moves 160 ms as well: beyond 100 ms, that is a discontinuity too.
+    EXPECT_EQ(Extra(gap, &analysis), (Counts{{8, 1}, {9, 1}}));
+    const auto interval = analysis.reports.Of(ConformanceIndicator::PcrRepetitionError);
+    const double ms = Seconds(Stream::TimeOf(pcrs[53]) - Stream::TimeOf(pcrs[49])) * 1000.0;
+    EXPECT_GT(ms, 100.0);
+    EXPECT_EQ(interval[0].record.message,
+              FormatIndicatorMessage("Interval between PCRs on PID 256 is too long (allowed: 100.0ms, actual: %.1fms)", ms));
+    EXPECT_DOUBLE_EQ(interval[0].record.value, ms);
+    EXPECT_EQ(interval[0].record.location, Location(256));
+
+    // One PCR half a second ahead: an un-signalled discontinuity forward (not back), and an
+    // accuracy error at every analysis while it stays in the window.
+    Stream jumped = Copy();
+    const size_t k = 60;
+    const int64_t jump = 13'500'000;
+    jumped.SetPcr(pcrs[k], clean.Pcr(pcrs[k]) + jump);
+    EXPECT_EQ(jumped.Pcr(pcrs[k]), clean.Pcr(pcrs[k]) + jump);
+    const Counts extra = Extra(jumped, &analysis);
+    EXPECT_EQ(extra.at(9), 1);
+    EXPECT_GE(extra.at(10), 3);
+    EXPECT_EQ(extra.size(), 2u);
+    const auto discontinuity = analysis.reports.Of(ConformanceIndicator::PcrDiscontinuityError);
+    const double deltaMs = static_cast<double>(clean.Pcr(pcrs[k]) + jump - clean.Pcr(pcrs[k - 1])) / 27000.0;
+    EXPECT_EQ(discontinuity[0].record.message,
+              FormatIndicatorMessage("Un-signalled PCR discontinuity on PID 256 (allowed: 100ms, actual: %.1fms)", deltaMs));
+    EXPECT_DOUBLE_EQ(discontinuity[0].record.value, deltaMs);
+    const auto accuracy = analysis.reports.Of(ConformanceIndicator::PcrAccuracyError);
+    EXPECT_EQ(accuracy[0].record.message, L"PCR accuracy for pid 0x0100 is not within +-500ns.");
+    EXPECT_EQ(accuracy[0].record.location, Location(256));
+    EXPECT_GT(accuracy[0].record.value, 0.1); // ms: the outlier is hundreds of milliseconds off the line
+
+    // Signalled by the discontinuity_indicator, the jump forward is no error, and the step
+    // back that follows is negative: never a discontinuity.
+    Stream signalled = jumped;
+    signalled.Packet(pcrs[k])[5] |= 0x80;
+    EXPECT_EQ(Extra(signalled, &analysis).count(9), 0u);
+}
+
+TEST_F(ConformanceOnSample, PtsStoppedForEightHundredMilliseconds)
+{
+    Stream stream = Copy();
+    const size_t first = Stream::PacketAt(2 * kSecond);
+    const size_t last = Stream::PacketAt(2 * kSecond + 800 * kMs);
+    // A PES is collected when the next one starts: that packet's time is its PTS time.
+    int64_t lastPtsTime = 0;
+    bool previousHadPts = false;
+    for (size_t i = 0; i < last; ++i) {
+        if (stream.Pid(i) != 0x101 || !stream.StartsPes(i))
+            continue;
+        if (previousHadPts)
+            lastPtsTime = Stream::TimeOf(i);
+        uint8_t* packet = stream.Packet(i);
+        uint8_t* header = packet + ((packet[3] & 0x20) ? 5 + packet[4] : 4);
+        ASSERT_EQ(header[0] | header[1], 0);
+        previousHadPts = i < first;
+        if (i >= first)
+            header[7] &= 0x3F; // PTS_DTS_flags 00: the five PTS bytes become stuffing
+    }
+    Analysis analysis;
+    EXPECT_EQ(Extra(stream, &analysis), (Counts{{11, 1}}));
+    const auto pts = analysis.reports.Of(ConformanceIndicator::PtsError);
+    EXPECT_EQ(pts[0].record.message, L"PTS repetition interval is too large for PID 257");
+    EXPECT_EQ(pts[0].record.location, Location(257));
+    EXPECT_NEAR(pts[0].record.value, Seconds(pts[0].record.time - lastPtsTime), 1e-9);
+    EXPECT_GT(pts[0].record.value, 0.7);
+}
+
+TEST_F(ConformanceOnSample, AScrambledPacketWithoutCatRaisesTheCatErrorOnce)
+{
+    Stream stream = Copy();
+    const size_t audio = stream.Find(3000, [&](size_t i) { return stream.Pid(i) == 0x101 && !stream.StartsPes(i); });
+    stream.Packet(audio)[3] |= 0x80;
+    Analysis analysis;
+    EXPECT_EQ(Extra(stream, &analysis), (Counts{{12, 1}}));
+    const auto cat = analysis.reports.Of(ConformanceIndicator::CatError);
+    EXPECT_EQ(cat[0].record.message, L"Sections with table_id 0x01 do not occur at least every 0,5s on PID 0x0001");
+    EXPECT_EQ(cat[0].record.location, Location(1, 1));
+    EXPECT_GT(cat[0].record.value, 0.5);
+    EXPECT_LE(cat[0].record.value, 0.6);
+    EXPECT_NEAR(cat[0].record.value, Seconds(cat[0].record.time - Stream::TimeOf(audio)), 1e-9);
+}
+
+TEST_F(ConformanceOnSample, AnUnreferencedPidIsReportedAfterOneSecondThenEverySecond)
+{
+    Stream stream = Copy();
+    uint8_t cc = 0;
+    size_t firstPacket = 0;
+    for (size_t i = Stream::PacketAt(kSecond); i < stream.Packets(); ++i) {
+        if (stream.Pid(i) != 0x1FFF)
+            continue;
+        uint8_t* p = stream.Packet(i);
+        p[1] = 0x12;
+        p[2] = 0x34;
+        p[3] = static_cast<uint8_t>(0x10 | (cc++ & 0x0F));
+        firstPacket = firstPacket == 0 ? i : firstPacket;
+    }
+    Analysis analysis;
+    const Counts extra = Extra(stream, &analysis);
+    const auto reports = analysis.reports.Of(ConformanceIndicator::UnreferencedPid);
+    ASSERT_GE(reports.size(), 4u);
+    EXPECT_EQ(extra, (Counts{{17, static_cast<int>(reports.size())}}));
+    int64_t previous = Stream::TimeOf(firstPacket);
+    for (const Reported& r : reports) {
+        EXPECT_EQ(r.record.message, L"PID 4660 not referenced at least every 500ms");
+        EXPECT_EQ(r.record.location, Location(0x1234));
+        EXPECT_GT(r.record.time - previous, kSecond);
+        EXPECT_LE(r.record.time - previous, kSecond + 100 * kMs);
+        EXPECT_GT(r.record.value, 500.0); // ms past the reference time
+        previous = r.record.time;
+    }
+}
+
+TEST_F(ConformanceOnSample, BrokenCrcAndWrongTableIdsOnTheSiPids)
+{
+    Stream crc = Copy();
+    const size_t pat = crc.FindPid(1000, 0);
+    const size_t sectionLength = ((crc.Packet(pat)[6] & 0x0F) << 8) | crc.Packet(pat)[7];
+    crc.Packet(pat)[5 + 3 + sectionLength - 1] ^= 0x01; // last CRC byte
+    Analysis analysis;
+    EXPECT_EQ(Extra(crc, &analysis), (Counts{{7, 1}}));
+    const auto crcReports = analysis.reports.Of(ConformanceIndicator::CrcError);
+    EXPECT_EQ(crcReports[0].record.message, L"CRC error detected. PID 0 with table_id: 0x00");
+    EXPECT_EQ(crcReports[0].record.location.pid, 0u);
+    EXPECT_EQ(crcReports[0].record.location.table_id, 0u);
+    EXPECT_EQ(crcReports[0].record.location.table_id_extension, 1u); // transport_stream_id
+
+    struct Case {
+        uint16_t pid;
+        uint8_t tableId;
+        ConformanceIndicator indicator;
+        const wchar_t* message;
+    };
+    const Case cases[] = {
+        {0x0000, 0x03, ConformanceIndicator::PatError, L"Section with table_id other than 0x00 found on PID 0x0000"},
+        {0x0001, 0x03, ConformanceIndicator::CatError, L"Section with table_id other than 0x01 found on PID 0x0001"},
+        {0x0010, 0x43, ConformanceIndicator::NitActualError,
+         L"Section with table_id other then 0x40, 0x41 or 0x72 found on PID 0x0010"},
+        {0x0011, 0x4B, ConformanceIndicator::SdtActualError,
+         L"Section with table_id other then 0x42, 0x46, 0x4A or 0x72 found on PID 0x0011"},
+        {0x0012, 0x40, ConformanceIndicator::EitActualError,
+         L"Section with table_id other then 0x4E-0x6F or 0x72 found on PID 0x0012"},
+        {0x0013, 0x40, ConformanceIndicator::SdtActualError,
+         L"Section with table_id other then 0x71 or 0x72 found on PID 0x0013"},
+        {0x0014, 0x71, ConformanceIndicator::TdtPidError,
+         L"Section with table_id other then 0x70, 0x72 or 0x73 found on PID 0x0014"},
+    };
+    for (const Case& c : cases) {
+        Stream stream = Copy();
+        uint8_t cc = 0;
+        // Continue the PID's own counter where the sample carries the PID.
+        for (size_t i = 0; i < Stream::PacketAt(3 * kSecond); ++i) {
+            if (stream.Pid(i) == c.pid)
+                cc = static_cast<uint8_t>((stream.Packet(i)[3] + 1) & 0x0F);
+        }
+        const size_t at = Stream::PacketAt(3 * kSecond);
+        if (c.pid == 0 || c.pid == 0x10 || c.pid == 0x11) {
+            // Between two sections of the PID, so its counter runs on.
+            stream.InjectSection(at, c.pid, SktsTest::LongSection({c.tableId, 0x0101}, {}), cc);
+            for (size_t i = at; i < stream.Packets(); ++i) {
+                if (stream.Pid(i) == c.pid && i > stream.FindPid(at, c.pid))
+                    stream.Packet(i)[3] = static_cast<uint8_t>((stream.Packet(i)[3] & 0xF0) | (cc++ & 0x0F));
+            }
+        } else {
+            stream.InjectSection(at, c.pid, SktsTest::LongSection({c.tableId, 0x0101}, {}), cc);
+        }
+        EXPECT_EQ(Extra(stream, &analysis), (Counts{{static_cast<uint32_t>(c.indicator), 1}})) << c.pid;
+        const auto reports = analysis.reports.Of(c.indicator);
+        const auto found = std::find_if(reports.begin(), reports.end(), [&](const Reported& r) {
+            return r.record.location.pid == c.pid && r.record.location.table_id == c.tableId;
+        });
+        ASSERT_NE(found, reports.end()) << c.pid;
+        EXPECT_EQ(found->record.message, c.message);
+    }
+}
+
+TEST_F(ConformanceOnSample, SdtAbsenceAndNitTooFrequentWithDvbRules)
+{
+    Stream noSdt = Copy();
+    noSdt.RemovePid(0x11, Stream::PacketAt(kSecond), Stream::PacketAt(4 * kSecond));
+    Analysis analysis;
+    EXPECT_EQ(Extra(noSdt, &analysis), (Counts{{15, 1}, {18, 1}}));
+    const auto sdt = analysis.reports.Of(ConformanceIndicator::SdtActualError);
+    EXPECT_EQ(sdt[0].record.message,
+              L"SDT Actual: Sections with table_id 0x42 on PID 17 do not occur at least every 2000ms");
+    EXPECT_EQ(sdt[0].record.location, Location(0x11, 0x42));
+    EXPECT_GT(sdt[0].record.value, 2.0);
+    EXPECT_LE(sdt[0].record.value, 2.1);
+
+    // A NIT packet repeated at once: its section comes twice within 25 ms.
+    Stream twice = Copy();
+    const size_t nit = twice.FindPid(2000, 0x10);
+    const size_t null = twice.FindPid(nit, 0x1FFF);
+    ASSERT_LT(null - nit, 40u);
+    ASSERT_GT(twice.FindPid(nit + 1, 0x10), null) << "the duplicate must follow its original on the PID";
+    std::copy(twice.Packet(nit), twice.Packet(nit) + 188, twice.Packet(null));
+    EXPECT_EQ(Extra(twice, &analysis), (Counts{{13, 1}, {15, 1}}));
+    const auto nitReports = analysis.reports.Of(ConformanceIndicator::NitActualError);
+    EXPECT_EQ(nitReports[0].record.message, L"Section with table_id 0x40 do occur more then 25ms on PID 0x0010");
+    EXPECT_EQ(nitReports[0].record.location.pid, 0x10u);
+    EXPECT_EQ(nitReports[0].record.location.table_id, 0x40u);
+    const auto rule = analysis.reports.Of(ConformanceIndicator::SiRepetitionError);
+    EXPECT_TRUE(std::any_of(rule.begin(), rule.end(), [](const Reported& r) {
+        return r.record.message == L"NIT Actual: Sections with table_id 0x40 do occur more then 25ms";
+    }));
+}
+
+namespace {
+
+// An analyser fed with hand-made packets at exact times, for the timing rules.
+class ConformanceTiming : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        analyser.AddIndicatorReportCallback(0xFFFFFFFF, &Reports::On, &reports);
+    }
+    void Send(uint16_t pid, const Bytes& section)
+    {
+        const Bytes packets = SktsTest::SectionPackets(section, pid, cc[pid]);
+        for (size_t i = 0; i < packets.size(); i += 188)
+            analyser.ProcessPacket(packets.data() + i, 188, &time);
+    }
+    void Packet(uint16_t pid, uint8_t flags = 0)
+    {
+        Bytes p(188, 0xFF);
+        p[0] = 0x47;
+        p[1] = static_cast<uint8_t>(flags | (pid >> 8));
+        p[2] = static_cast<uint8_t>(pid);
+        p[3] = static_cast<uint8_t>(0x10 | (cc[pid]++ & 0x0F));
+        analyser.ProcessPacket(p.data(), 188, &time);
+    }
+    // Null packets every 10 ms until `until`.
+    void IdleUntil(int64_t until)
+    {
+        while (time < until) {
+            Packet(0x1FFF);
+            time += 10 * kMs;
         }
     }
-    EXPECT_GE(Analyse(gap).Count(ConformanceIndicator::PcrRepetitionError), 1u);
 
-    // A corrupted PAT section raises a CRC error.
-    auto broken = clean;
-    size_t patPacket = 0;
-    while (PidAt(broken, patPacket) != 0)
-        ++patPacket;
-    broken[patPacket * 188 + 12] ^= 0x01;
-    const Reports crcReports = Analyse(broken);
-    ASSERT_GE(crcReports.Count(ConformanceIndicator::CrcError), 1u);
-    for (const auto& [index, record] : crcReports.all) {
-        if (index == 7) {
-            EXPECT_EQ(record.message, L"CRC error detected. PID 0 with table_id: 0x00");
+    TsInfoImpl analyser;
+    Reports reports;
+    int64_t time = 0;
+    uint8_t cc[8192] = {};
+};
+
+struct StateLog {
+    std::vector<std::pair<uint32_t, bool>> changes;
+    static void On(void* context, uint32_t index, const IndicatorRecord& record)
+    {
+        static_cast<StateLog*>(context)->changes.emplace_back(index, record.active);
+    }
+};
+
+} // namespace
+
+TEST_F(ConformanceTiming, WithoutPatTheErrorComesHalfASecondAfterTheFirstTickThenEveryHalfSecond)
+{
+    time = 1000 * kSecond;
+    const int64_t start = time;
+    IdleUntil(start + 2 * kSecond + 50 * kMs);
+    const auto pat = reports.Of(ConformanceIndicator::PatError);
+    ASSERT_EQ(pat.size(), 3u);
+    EXPECT_GT(pat[0].record.time - start, 500 * kMs);
+    EXPECT_LE(pat[0].record.time - start, 600 * kMs);
+    for (size_t k = 1; k < pat.size(); ++k) {
+        EXPECT_GT(pat[k].record.time - pat[k - 1].record.time, 500 * kMs);
+        EXPECT_LE(pat[k].record.time - pat[k - 1].record.time, 600 * kMs);
+        EXPECT_NEAR(pat[k].record.value, Seconds(pat[k].record.time - start), 1e-9) << "since the start: no PAT seen";
+    }
+    EXPECT_EQ(reports.all.size(), pat.size()) << "standard 0: no rules, nothing else";
+}
+
+TEST_F(ConformanceTiming, NitActualAndOtherAbsenceUnderDvb)
+{
+    analyser.SetSiStandard(kSiDvb);
+    const int64_t start = time;
+    IdleUntil(kSecond);
+    Send(0x10, SktsTest::LongSection({0x41, 0x0002, 0, true, 0, 0}, {0xF0, 0x00, 0xF0, 0x00}));
+    const int64_t otherTime = time;
+    IdleUntil(21 * kSecond);
+
+    const auto actual = reports.Of(ConformanceIndicator::NitActualError);
+    ASSERT_EQ(actual.size(), 2u);
+    for (const Reported& r : actual) {
+        EXPECT_EQ(r.record.message, L"Section with table_id 0x40 do not occur at least every 10s on PID 0x0010");
+        EXPECT_EQ(r.record.value, -1.0) << "no NIT actual was ever seen";
+        EXPECT_EQ(r.record.location, Location(0x10, 0x40));
+    }
+    EXPECT_GT(actual[0].record.time - start, 10 * kSecond);
+    EXPECT_LE(actual[0].record.time - start, 10 * kSecond + 100 * kMs);
+
+    const auto other = reports.Of(ConformanceIndicator::NitOtherError);
+    ASSERT_EQ(other.size(), 1u);
+    EXPECT_EQ(other[0].record.message,
+              L"Section with table_id 0x41 and section number 0 do not occur at least 10s on PID 0x0010");
+    EXPECT_EQ(other[0].record.location, Location(0x10, 0x41));
+    EXPECT_NEAR(other[0].record.value, Seconds(other[0].record.time - otherTime), 1e-9);
+    EXPECT_GT(other[0].record.value, 10.0);
+}
+
+TEST_F(ConformanceTiming, CallbacksHoldTimesAndTheResetOfASiStandardChange)
+{
+    StateLog state;
+    Reports transportOnly;
+    Reports continuityOnly;
+    analyser.AddIndicatorStateCallback(1u << 6, &StateLog::On, &state);
+    analyser.AddIndicatorReportCallback(1u << 6, &Reports::On, &transportOnly);
+    analyser.AddIndicatorReportCallback(1u << 3, &Reports::On, &continuityOnly);
+
+    IdleUntil(kSecond);
+    for (int k = 0; k < 3; ++k) {
+        Packet(0x1FFF, 0x80); // transport_error_indicator
+        IdleUntil(time + kSecond);
+    }
+    const int64_t lastReport = reports.Of(ConformanceIndicator::TransportError).back().record.time;
+    EXPECT_EQ(transportOnly.all.size(), 3u);
+    EXPECT_TRUE(continuityOnly.all.empty());
+    EXPECT_EQ(state.changes, (std::vector<std::pair<uint32_t, bool>>{{6, true}}));
+    EXPECT_EQ(analyser.GetIndicators().Record(ConformanceIndicator::TransportError).count, 3u);
+
+    // Falls back in the first periodic pass more than 5 s after the last report.
+    IdleUntil(lastReport + 5 * kSecond);
+    EXPECT_TRUE(analyser.GetIndicators().Record(ConformanceIndicator::TransportError).active);
+    IdleUntil(lastReport + 5 * kSecond + 150 * kMs);
+    EXPECT_EQ(state.changes, (std::vector<std::pair<uint32_t, bool>>{{6, true}, {6, false}}));
+    const IndicatorRecord& record = analyser.GetIndicators().Record(ConformanceIndicator::TransportError);
+    EXPECT_FALSE(record.active);
+    EXPECT_TRUE(record.latched);
+
+    // A new SI standard clears latched flags and counts but keeps the last report.
+    analyser.SetSiStandard(kSiAtsc);
+    EXPECT_FALSE(record.latched);
+    EXPECT_EQ(record.count, 0u);
+    EXPECT_EQ(record.message, L"Transport_error_indicator on PID 8191 is set");
+
+    // Loss of sync is raised and cleared by the packet input's sync state.
+    analyser.SetSync(true);
+    analyser.SetSync(false);
+    EXPECT_TRUE(analyser.GetIndicators().Record(ConformanceIndicator::TsSyncLoss).active);
+    EXPECT_EQ(analyser.GetIndicators().Record(ConformanceIndicator::TsSyncLoss).message, L"Loss of synchronization");
+    analyser.SetSync(true);
+    EXPECT_FALSE(analyser.GetIndicators().Record(ConformanceIndicator::TsSyncLoss).active);
+}
+
+TEST_F(ConformanceTiming, PmtOfAProgramMustComeEveryHalfSecond)
+{
+    const Bytes pat = SktsTest::LongSection({0x00, 1}, SktsTest::PatBody({{1, 0x100}}));
+    const Bytes pmt = SktsTest::LongSection({0x02, 1}, SktsTest::PmtBody(0x1FFF, {}, {{0x1B, 0x200, {}}}));
+    IdleUntil(10 * kMs);
+    for (int k = 0; k < 30; ++k) {
+        Send(0, pat);
+        if (k < 5 || k >= 20)
+            Send(0x100, pmt);
+        IdleUntil(time + 100 * kMs);
+    }
+    const auto pmtErrors = reports.Of(ConformanceIndicator::PmtError);
+    ASSERT_GE(pmtErrors.size(), 2u);
+    for (const Reported& r : pmtErrors) {
+        EXPECT_EQ(r.record.message, L"Sections with table_id 0x02 do not occur at least every 0,5s on PID 0x0100");
+        EXPECT_EQ(r.record.location, Location(0x100, 0x02, 1));
+        EXPECT_GT(r.record.value, 0.5);
+    }
+}
+
+TEST(ConformanceOnSamples, EveryCleanSampleAtItsMuxRateRaisesOnlyTheMissingEit)
+{
+    const std::pair<const char*, int32_t> samples[] = {
+        {"h264_aac.ts", 3'000'000}, {"hevc_eac3.ts", 2'000'000}, {"mpeg2_mp2_ac3.ts", 6'000'000}, {"twoprog.ts", 4'000'000}};
+    for (const auto& [name, rate] : samples) {
+        const auto path = SktsTest::FindSample(name);
+        if (!path)
+            continue;
+        const Analysis analysis = Analyse(SktsTest::ReadFile(*path), kSiDvb, rate);
+        for (const auto& [index, count] : analysis.reports.Counts())
+            EXPECT_TRUE(index == 15 || index == 20) << name << " raised " << IndicatorName(index);
+        EXPECT_EQ(analysis.reports.Count(ConformanceIndicator::EitActualError), 2u + (rate == 3'000'000 ? 1u : 0u))
+            << name;
+        ASSERT_FALSE(analysis.pcr.empty()) << name;
+        for (const auto& [pid, statistics] : analysis.pcr) {
+            EXPECT_LT(statistics.maxAccuracyNs, 500.0) << name << " PID " << pid;
+            EXPECT_NEAR(statistics.pcrBitrate, rate, 2) << name << " PID " << pid;
         }
     }
 }

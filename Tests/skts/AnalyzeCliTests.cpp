@@ -183,3 +183,58 @@ TEST(SktsAnalyzeTest, ProgramsMatchTheFactsAndServiceNames)
         }
     }
 }
+
+TEST(SktsAnalyzeTest, IndicatorsPcrStatisticsAndEvents)
+{
+    SKTS_REQUIRE_SAMPLE(stream, "h264_aac.ts");
+    const json report = AnalyzeJson("--bitrate auto --events " + stream.string());
+    EXPECT_EQ(report["analysis_bitrate"], 3'000'000);
+    ASSERT_TRUE(report["indicators"].is_array());
+    std::vector<int> raised;
+    for (const auto& indicator : report["indicators"]) {
+        for (const char* key : {"index", "name", "active", "latched", "count", "message", "value", "location"})
+            EXPECT_TRUE(indicator.contains(key)) << key;
+        EXPECT_EQ(indicator["location"].size(), 5u);
+        raised.push_back(indicator["index"].get<int>());
+    }
+    EXPECT_EQ(raised, (std::vector<int>{15, 20})) << "the sample carries no EIT";
+    const auto& eit = report["indicators"][1];
+    EXPECT_EQ(eit["name"], "EitActualError");
+    EXPECT_EQ(eit["count"], 3);
+    EXPECT_EQ(eit["location"], json::parse("[18, 78, 4294967295, 4294967295, 4294967295]"));
+    EXPECT_EQ(eit["message"], "EIT Actual: Sections with table_id 0x4e on PID 18 do not occur at least every 2000ms");
+
+    // Every report is an event, in time order.
+    size_t eitEvents = 0;
+    double previous = 0.0;
+    for (const auto& event : report["events"]) {
+        EXPECT_GE(event["time_ms"].get<double>(), previous);
+        previous = event["time_ms"].get<double>();
+        eitEvents += event["index"] == 20 ? 1 : 0;
+    }
+    EXPECT_EQ(eitEvents, 3u);
+
+    bool sawPcr = false;
+    for (const auto& pid : report["pids"]) {
+        if (!pid.contains("pcr"))
+            continue;
+        sawPcr = true;
+        EXPECT_EQ(pid["pid"], 256);
+        const auto& pcr = pid["pcr"];
+        EXPECT_EQ(pcr["pcr_count"], 151);
+        EXPECT_LT(pcr["accuracy_max_ns"].get<double>(), 500.0);
+        for (const char* key : {"accuracy_rms_ns", "jitter_max_ns", "jitter_rms_ns", "jitter_pp_ns"})
+            EXPECT_GE(pcr[key].get<double>(), 0.0) << key;
+        EXPECT_NEAR(pcr["pcr_bitrate"].get<double>(), 3'000'000.0, 2.0);
+        EXPECT_NEAR(pcr["pcr_rate"].get<double>(), 25.0, 0.5);
+    }
+    EXPECT_TRUE(sawPcr);
+
+    // The readable form prints the events first, then the PCR and indicator sections.
+    const auto text = RunCommand(Tool() + " analyze --events --bitrate 3000000 " + stream.string());
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("20 EitActualError"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\nPCR\n"), std::string::npos);
+    EXPECT_NE(text.out.find("\nIndicators\n"), std::string::npos);
+    EXPECT_LT(text.out.find("EIT Actual:"), text.out.find("Transport stream"));
+}
