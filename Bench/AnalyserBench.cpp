@@ -49,3 +49,23 @@ void BM_WriteProcessPacket(benchmark::State& state)
 BENCHMARK(BM_WriteProcessPacket)->Arg(188)->Arg(65536);
 
 } // namespace
+
+// The same with the DVB rule set, so every SI check and repetition rule runs as well.
+void BM_WriteProcessPacketDvb(benchmark::State& state)
+{
+    const auto& stream = SampleStream();
+    if (stream.empty()) {
+        state.SkipWithError("sample stream not found");
+        return;
+    }
+    const std::unique_ptr<SklibTs::SkTsInfo> analyser(SklibTs::CreateTsInfo());
+    analyser->SetSiStandard(SklibTs::kSiDvb);
+    const std::unique_ptr<SklibTs::SkTsPacketInput> input(SklibTs::CreateTsPacketInput(analyser.get(), 3'000'000));
+    const size_t chunk = static_cast<size_t>(state.range(0));
+    for (auto _ : state) {
+        for (size_t offset = 0; offset < stream.size(); offset += chunk)
+            input->Write(stream.data() + offset, static_cast<uint32_t>(std::min(chunk, stream.size() - offset)));
+    }
+    NoteBytes(state, stream.size());
+}
+BENCHMARK(BM_WriteProcessPacketDvb)->Arg(65536);

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "Crc32.h"
+#include "PidSet.h"
 #include "SkTp.h"
 #include "TableKey.h"
 
@@ -69,8 +70,10 @@ struct ConformanceChecks::State {
     int64_t nitActualDeadline = kNoTime;
     std::map<int32_t, int64_t> nitOther;   // section_number -> last time
     std::map<TableKey, int64_t> pmtTimes;  // PMT key -> last section time
-    // PID -> time by which it must be referenced again; kNoTime: not watched.
+    // PIDs watched for references, with the time by which each must be referenced again.
+    PidSet watched;
     std::array<int64_t, kPidCount> referenceTime;
+    PidSet withPts; // PIDs whose last-PTS time is set
     int64_t lastPeriodicCheck = kNoTime;
 
     State() { referenceTime.fill(kNoTime); }
@@ -134,9 +137,12 @@ void ConformanceChecks::RunPeriodicChecks(int64_t now)
                            Seconds(now - state.lastCatTime), {1, 1}, now);
         state.catDeadline = kNoTime;
     }
-    for (auto& info : pids_) {
-        if (!info || info->checks.lastPtsTime == kNoTime)
-            continue;
+    state.withPts.ForEach([&](uint32_t pid) {
+        PidInfoImpl* info = pids_[pid].get();
+        if (info == nullptr || info->checks.lastPtsTime == kNoTime) {
+            state.withPts.Erase(pid);
+            return;
+        }
         const int64_t since = now - info->checks.lastPtsTime;
         if (since > kPtsInterval) {
             indicators_.Report(ConformanceIndicator::PtsError,
@@ -144,7 +150,7 @@ void ConformanceChecks::RunPeriodicChecks(int64_t now)
                                Seconds(since), IndicatorLocation::ForPid(info->pid), now);
             info->checks.lastPtsTime = now + kPtsInterval;
         }
-    }
+    });
     if (state.nitActualDeadline < now) {
         const double since = state.lastNitActualTime == kNoTime ? -1.0 : Seconds(now - state.lastNitActualTime);
         indicators_.Report(ConformanceIndicator::NitActualError, kNitActualAbsent, since, {0x10, 0x40}, now);
@@ -158,15 +164,15 @@ void ConformanceChecks::RunPeriodicChecks(int64_t now)
         }
     }
     rules_.CheckAbsence(now);
-    for (uint32_t pid = 0; pid < kPidCount; ++pid) {
+    state.watched.ForEach([&](uint32_t pid) {
         int64_t& referenceTime = state.referenceTime[pid];
-        if (referenceTime != kNoTime && referenceTime + kHalfSecond < now) {
+        if (referenceTime + kHalfSecond < now) {
             indicators_.Report(ConformanceIndicator::UnreferencedPid, Unreferenced(pid),
                                static_cast<double>(now - referenceTime) / static_cast<double>(kTicksPerMillisecond),
                                IndicatorLocation::ForPid(pid), now);
             referenceTime = now + kHalfSecond;
         }
-    }
+    });
     for (const auto& [number, program] : programs_) {
         const uint32_t pmtPid = static_cast<uint32_t>(program.pmt_pid);
         const TableKey key{pmtPid, 0x02, static_cast<uint32_t>(number), kAny, kAny};
@@ -223,11 +229,13 @@ void ConformanceChecks::CheckContinuity(PidInfoImpl& info, const SkTp& tp, int64
 
 void ConformanceChecks::TrackUnreferencedPid(uint32_t pid, bool referenced, int64_t now)
 {
-    int64_t& referenceTime = state_->referenceTime[pid];
-    if (referenced)
-        referenceTime = kNoTime;
-    else if (referenceTime == kNoTime)
-        referenceTime = now + kHalfSecond;
+    State& state = *state_;
+    if (referenced) {
+        state.watched.Erase(pid);
+    } else if (!state.watched.Contains(pid)) {
+        state.watched.Insert(pid);
+        state.referenceTime[pid] = now + kHalfSecond;
+    }
 }
 
 void ConformanceChecks::OnScrambledPacket(int64_t now)
@@ -351,19 +359,21 @@ void ConformanceChecks::OnTableReference(uint32_t pid, int64_t tableTime, int64_
 {
     if (pid >= kPidCount)
         return;
-    int64_t& referenceTime = state_->referenceTime[pid];
-    if (referenceTime != kNoTime && referenceTime + kHalfSecond < now) {
+    State& state = *state_;
+    int64_t& referenceTime = state.referenceTime[pid];
+    if (state.watched.Contains(pid) && referenceTime + kHalfSecond < now) {
         // Measured from the last PAT, the start of the chain of references.
         indicators_.Report(ConformanceIndicator::UnreferencedPid, Unreferenced(pid),
-                           Seconds(now - state_->lastPatTime), IndicatorLocation::ForPid(pid), now);
+                           Seconds(now - state.lastPatTime), IndicatorLocation::ForPid(pid), now);
     }
+    state.watched.Insert(pid);
     referenceTime = tableTime;
 }
 
 void ConformanceChecks::ForgetUnreferencedPid(uint32_t pid)
 {
     if (pid < kPidCount)
-        state_->referenceTime[pid] = kNoTime;
+        state_->watched.Erase(pid);
 }
 
 void ConformanceChecks::CheckPes(PidInfoImpl& info, bool hasPts)
@@ -376,8 +386,10 @@ void ConformanceChecks::CheckPes(PidInfoImpl& info, bool hasPts)
                            info.lastSeen);
         checks.lastPtsTime = info.lastSeen + kPtsInterval;
     }
-    if (hasPts)
+    if (hasPts) {
         checks.lastPtsTime = info.lastSeen;
+        state_->withPts.Insert(info.pid);
+    }
 }
 
 } // namespace SklibTs
