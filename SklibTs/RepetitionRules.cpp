@@ -100,7 +100,9 @@ void BuildDvbRules(RepetitionRuleSet& rules)
     for (const RuleSpec& spec : specs)
         AddRules(rules, spec);
 
-    // EIT present/following: sections 0 and 1 each keep their own timing.
+    // EIT present/following: sections 0 and 1 each keep their own timing. The parents have
+    // no per-section evaluation, so these children only carry the settings for one; keeping
+    // them unevaluated keeps the reports of the two EIT indicators to the table level.
     RepetitionRule eitActual = MakeRule(2000 * kMs, true);
     eitActual.fixedChildren = true;
     for (int32_t section : {0, 1})
