@@ -126,7 +126,7 @@ void ConformanceChecks::RunPeriodicChecks(int64_t now)
         return;
     state.lastPeriodicCheck = now;
 
-    if (state.patDeadline < now) {
+    if (state.patDeadline != kNoTime && state.patDeadline < now) {
         indicators_.Report(ConformanceIndicator::PatError, kPatAbsent, Seconds(now - state.lastPatTime),
                            {0, 0}, now);
         state.patDeadline = now + kHalfSecond;
@@ -151,7 +151,7 @@ void ConformanceChecks::RunPeriodicChecks(int64_t now)
             info->checks.lastPtsTime = now + kPtsInterval;
         }
     });
-    if (state.nitActualDeadline < now) {
+    if (state.nitActualDeadline != kNoTime && state.nitActualDeadline < now) {
         const double since = state.lastNitActualTime == kNoTime ? -1.0 : Seconds(now - state.lastNitActualTime);
         indicators_.Report(ConformanceIndicator::NitActualError, kNitActualAbsent, since, {0x10, 0x40}, now);
         state.nitActualDeadline = now + kNitInterval;
@@ -263,7 +263,7 @@ void ConformanceChecks::CheckSection(const TableKey& key, int32_t sectionNumber,
         break;
     case 0x0010:
         if (tid == 0x40) {
-            if (state.nitActualDeadline < now) {
+            if (state.nitActualDeadline != kNoTime && state.nitActualDeadline < now) {
                 const double since =
                     state.lastNitActualTime == kNoTime ? -1.0 : Seconds(now - state.lastNitActualTime);
                 indicators_.Report(ConformanceIndicator::NitActualError, kNitActualAbsent, since, location, now);
@@ -320,7 +320,7 @@ void ConformanceChecks::CheckSection(const TableKey& key, int32_t sectionNumber,
     }
 
     if (pid == 0x0000 && tid == 0x00) {
-        if (state.patDeadline < now) {
+        if (state.patDeadline != kNoTime && state.patDeadline < now) {
             indicators_.Report(ConformanceIndicator::PatError, kPatAbsent, Seconds(now - state.lastPatTime), {0, 0},
                                now);
         }
@@ -364,7 +364,8 @@ void ConformanceChecks::OnTableReference(uint32_t pid, int64_t tableTime, int64_
     if (state.watched.Contains(pid) && referenceTime + kHalfSecond < now) {
         // Measured from the last PAT, the start of the chain of references.
         indicators_.Report(ConformanceIndicator::UnreferencedPid, Unreferenced(pid),
-                           Seconds(now - state.lastPatTime), IndicatorLocation::ForPid(pid), now);
+                           state.lastPatTime == kNoTime ? -1.0 : Seconds(now - state.lastPatTime),
+                           IndicatorLocation::ForPid(pid), now);
     }
     state.watched.Insert(pid);
     referenceTime = tableTime;

@@ -760,3 +760,22 @@ TEST(ConformanceOnSamples, EveryCleanSampleAtItsMuxRateRaisesOnlyTheMissingEit)
         }
     }
 }
+
+TEST(ConformanceChecksTest, SectionsAndReferencesBeforeTheFirstTickRaiseNothing)
+{
+    // A new transport_stream_id resets the analyser in the middle of a packet: the sections
+    // after it in that packet reach the checks before any tick has started them.
+    Indicators indicators;
+    ProgramMap programs;
+    PidInfoTable pids;
+    ConformanceChecks checks(indicators, programs, pids);
+    checks.Reset(kSiDvb);
+    const Bytes pat = SktsTest::LongSection({0x00, 1}, SktsTest::PatBody({{1, 0x100}}));
+    const Bytes nit = SktsTest::LongSection({0x40, 1}, {0xF0, 0x00, 0xF0, 0x00});
+    checks.CheckSection({0, 0, 1, kAny, kAny}, 0, pat.data(), static_cast<int32_t>(pat.size()), 100 * kSecond);
+    checks.CheckSection({0x10, 0x40, 1, kAny, kAny}, 0, nit.data(), static_cast<int32_t>(nit.size()), 100 * kSecond);
+    checks.OnTableReference(0x200, 100 * kSecond, 100 * kSecond);
+    checks.CheckTable({0, 0, 1, kAny, kAny}, 100 * kSecond);
+    for (const IndicatorRecord& record : indicators.Records())
+        EXPECT_EQ(record.count, 0u) << std::string(record.message.begin(), record.message.end());
+}
