@@ -3,9 +3,9 @@ skts_add_test(SklibTsAnalyserTests
   ConformanceTests.cpp
   IsdbtTests.cpp
   PacketInputTests.cpp
-  PcrAnalysisTests.cpp
+  PcrStatisticsTests.cpp
   RateMeterTests.cpp
-  RepetitionRuleTests.cpp
+  RuleSetTests.cpp
   TableBookTests.cpp
 )
 target_link_libraries(SklibTsAnalyserTests PRIVATE SklibTs)
