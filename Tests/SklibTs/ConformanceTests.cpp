@@ -323,6 +323,24 @@ TEST_F(ConformanceOnSample, TransportErrorAndBrokenSyncBytes)
     EXPECT_EQ(sync[0].record.message, L"Sync_byte not equal to 0x47");
     EXPECT_EQ(sync[0].record.location, IndicatorLocation::None());
     EXPECT_EQ(analysis.syncByteErrors, 1u);
+
+    // Three in a row: the packet input loses sync, searches again and finds it at once.
+    Stream lost = Copy();
+    const size_t run = lost.Find(2000, [&](size_t i) {
+        return lost.Pid(i) == 0x1FFF && lost.Pid(i + 1) == 0x1FFF && lost.Pid(i + 2) == 0x1FFF;
+    });
+    for (size_t i = run; i < run + 3; ++i)
+        lost.Packet(i)[0] = 0x00;
+    const Counts extra = Extra(lost, &analysis);
+    EXPECT_EQ(extra.at(0), 1);
+    const auto loss = analysis.reports.Of(ConformanceIndicator::TsSyncLoss);
+    EXPECT_EQ(loss[0].record.message, L"Loss of synchronization");
+    EXPECT_EQ(loss[0].record.location, IndicatorLocation::None());
+    EXPECT_EQ(extra.at(1), 2) << "the first two bad packets still reach the analyser";
+    // The bad third packet is skipped by the sync search: the packet count behind the PCR
+    // accuracy loses a packet (500 us at this rate) until the outlier leaves the window.
+    EXPECT_GE(extra.at(10), 1);
+    EXPECT_EQ(extra.size(), 3u);
 }
 
 TEST_F(ConformanceOnSample, APatGapOfOverOneSecondIsReportedEveryHalfSecond)
