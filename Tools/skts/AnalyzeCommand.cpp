@@ -23,7 +23,8 @@ void AddAnalyzeCommand(CLI::App& app, int& exitCode)
 {
     auto options = std::make_shared<AnalyzeOptions>();
     CLI::App* command = app.add_subcommand(
-        "analyze", "Analyse a transport stream: packet size and sync, errors, transport and per-PID bit rates.");
+        "analyze", "Analyse a transport stream: packet size and sync, programs, per-PID bit rates and stream "
+                   "properties, PCR accuracy and jitter, and the conformance indicators raised.");
     command->add_option("input", options->input, "Transport-stream file, or - for standard input")->required();
     command->add_option("--chunk", options->chunkSize,
                         "Bytes handed to the packet input per write (default 65536); any chunking gives the same result")
