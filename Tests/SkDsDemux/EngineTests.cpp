@@ -354,3 +354,37 @@ TEST(DemuxerTest, SilentPcrTracksAgeOutAndTheWallClockTakesOver)
     // The wall clock took over: 100 packets every 150 ms.
     EXPECT_NEAR(run.engine.BitRate(), 1'002'666, 1000);
 }
+
+TEST(DemuxerTest, APreferredPcrPidThatFallsSilentIsChosenAnewFromTheMappedPrograms)
+{
+    SKTS_REQUIRE_SAMPLE(path, "twoprog.ts");
+    auto stream = Sample(path);
+    // Tracks age once per wall-clock measurement: let 150 ms pass per sample of 50 packets.
+    int64_t now = 1'000'000'000;
+    EngineRun run({0x101, 0x103}, [&now] { return now; });
+    const auto feed = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; i += 188 * 50) {
+            run.engine.ProcessSample(stream.data() + i, static_cast<int32_t>(std::min<size_t>(188 * 50, to - i)));
+            now += 150'000'000;
+        }
+    };
+    const size_t half = stream.size() / 3 / 188 * 188;
+    feed(0, half);
+    EXPECT_EQ(run.engine.PreferredPcrPid(), 0x100u) << "the program of the first mapped PID";
+    EXPECT_EQ(run.engine.TimingPcrPid(), 0x100u);
+    EXPECT_TRUE(run.engine.TimeBaseLocked());
+
+    // Program 1 loses its PCRs and its PID is unmapped: once the track has aged (500 ms of
+    // stream time), the PCR PID of the remaining mapped program takes over and locks.
+    run.engine.RemovePid(0x101);
+    for (size_t i = half; i + 188 <= stream.size(); i += 188) {
+        uint8_t* p = &stream[i];
+        if (PidOf(p) == 0x100 && (p[3] & 0x20) && p[4] > 0)
+            p[5] &= static_cast<uint8_t>(~0x10);
+    }
+    feed(half, stream.size());
+    EXPECT_EQ(run.engine.PcrTracks().count(0x100), 0u);
+    EXPECT_EQ(run.engine.PreferredPcrPid(), 0x102u);
+    EXPECT_EQ(run.engine.TimingPcrPid(), 0x102u);
+    EXPECT_TRUE(run.engine.TimeBaseLocked());
+}
