@@ -1,9 +1,11 @@
 #pragma once
 // Locating the sample streams used by the tests. The small ones are committed under
 // Tests/data; the larger ones are read from the shared sample folder beside the checkout.
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -38,6 +40,20 @@ inline std::vector<uint8_t> ReadFile(const std::filesystem::path& path)
 inline constexpr std::string_view kSampleStreams[] = {
     "h264_aac", "h264_aac_204", "hevc_eac3", "mpeg2_mp2_ac3", "twoprog",
 };
+
+// The samples committed in Tests/data; the others come from ../shared/testdata when present.
+inline constexpr std::string_view kCommittedSamples[] = {"h264_aac", "hevc_eac3"};
+
+// A sample that cannot be found fails the test when it is committed, else is noted and skipped.
+#define SKTS_NOTE_MISSING_SAMPLE(name)                                                            \
+    do {                                                                                          \
+        const std::string_view missingName_(name);                                                \
+        if (std::find(std::begin(SktsTest::kCommittedSamples), std::end(SktsTest::kCommittedSamples), \
+                      missingName_) != std::end(SktsTest::kCommittedSamples))                    \
+            ADD_FAILURE() << "committed sample " << missingName_ << " missing";                  \
+        else                                                                                      \
+            std::cout << "[ NOTE     ] sample " << missingName_ << " not found, skipped\n";        \
+    } while (false)
 
 } // namespace SktsTest
 
