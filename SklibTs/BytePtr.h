@@ -23,7 +23,11 @@ public:
             throw OutOfRange();
         return data_[position_++];
     }
-    uint16_t ReadU16() { return static_cast<uint16_t>(ReadU8() << 8 | ReadU8()); }
+    uint16_t ReadU16()
+    {
+        const uint8_t high = ReadU8(); // two statements: the operands of | are unsequenced
+        return static_cast<uint16_t>(high << 8 | ReadU8());
+    }
     uint32_t ReadU32()
     {
         uint32_t value = 0;
