@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
@@ -237,4 +238,54 @@ TEST(SktsAnalyzeTest, IndicatorsPcrStatisticsAndEvents)
     EXPECT_NE(text.out.find("\nPCR\n"), std::string::npos);
     EXPECT_NE(text.out.find("\nIndicators\n"), std::string::npos);
     EXPECT_LT(text.out.find("EIT Actual:"), text.out.find("Transport stream"));
+}
+
+// Stream properties per PID: the JSON keys appear only for what the stream signals, and the
+// readable report prints the same facts in words.
+TEST(SktsAnalyzeTest, VideoAndAudioPropertiesPerPid)
+{
+    SKTS_REQUIRE_SAMPLE(h264, "h264_aac.ts");
+    json report = AnalyzeJson(h264.string());
+    std::map<int, json> pids;
+    for (const auto& pid : report["pids"])
+        pids[pid["pid"].get<int>()] = pid;
+    ASSERT_TRUE(pids[256].contains("video"));
+    const json& video = pids[256]["video"];
+    EXPECT_EQ(video["width"], 1280);
+    EXPECT_EQ(video["height"], 720);
+    EXPECT_EQ(video["chroma_format"], 1);
+    EXPECT_EQ(video["interlaced"], false);
+    for (const char* absent : {"frame_rate", "display_width", "bit_depth_luma", "cea708"})
+        EXPECT_FALSE(video.contains(absent)) << absent; // the sample's SPS does not signal these
+    EXPECT_FALSE(pids[256].contains("audio"));
+    EXPECT_EQ(pids[256]["description"], "H.264 1280x720 progressive 4:2:0 SAR 1:1");
+
+    ASSERT_TRUE(pids[257].contains("audio"));
+    const json& aac = pids[257]["audio"];
+    EXPECT_EQ(aac["sample_rate"], 48000);
+    EXPECT_EQ(aac["channel_mode"], 14);
+    EXPECT_EQ(aac["aac_profile"], 1);
+    EXPECT_FALSE(aac.contains("bitrate")) << "ADTS headers carry no bit rate";
+    EXPECT_FALSE(aac.contains("dialogue_level"));
+    EXPECT_FALSE(pids[257].contains("video"));
+    // PSI PIDs have neither.
+    EXPECT_FALSE(pids[0].contains("video") || pids[0].contains("audio"));
+
+    const auto text = RunCommand(Tool() + " analyze " + h264.string());
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("H.264 1280x720 progressive 4:2:0 SAR 1:1\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("AAC LC 48 kHz stereo\n"), std::string::npos);
+
+    SKTS_REQUIRE_SAMPLE(hevc, "hevc_eac3.ts");
+    report = AnalyzeJson(hevc.string());
+    pids.clear();
+    for (const auto& pid : report["pids"])
+        pids[pid["pid"].get<int>()] = pid;
+    EXPECT_EQ(pids[256]["video"]["bit_depth_luma"], 10);
+    EXPECT_EQ(pids[256]["video"]["bit_depth_chroma"], 10);
+    const json& eac3 = pids[257]["audio"];
+    EXPECT_EQ(eac3["bitrate"], 192000);
+    EXPECT_EQ(eac3["sample_rate"], 48000);
+    EXPECT_EQ(eac3["dialogue_level"], -31);
+    EXPECT_EQ(pids[257]["description"], "E-AC-3 48 kHz 2/0 192 kbit/s dialnorm -31 dB");
 }
