@@ -13,11 +13,11 @@ namespace {
 
 using EsTest::Append;
 using EsTest::BitWriter;
+using EsTest::Size;
 using SklibTs::AudioStreamInfo;
 using A = AudioStreamInfo;
 using Bytes = std::vector<uint8_t>;
 
-int32_t Size(const Bytes& b) { return static_cast<int32_t>(b.size()); }
 
 // ---- AC-3 / E-AC-3 ----
 

@@ -177,6 +177,9 @@ inline std::vector<uint8_t> Escape(const std::vector<uint8_t>& rbsp)
     return out;
 }
 
+// The length as the parsers take it.
+inline int32_t Size(const std::vector<uint8_t>& bytes) { return static_cast<int32_t>(bytes.size()); }
+
 inline void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes)
 {
     to.insert(to.end(), bytes.begin(), bytes.end());

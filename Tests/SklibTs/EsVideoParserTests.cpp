@@ -15,12 +15,12 @@ namespace {
 
 using EsTest::AppendUnit;
 using EsTest::BitWriter;
+using EsTest::Size;
 using SklibTs::EsProperties;
 using SklibTs::VideoStreamInfo;
 using V = VideoStreamInfo;
 using Bytes = std::vector<uint8_t>;
 
-int32_t Size(const Bytes& b) { return static_cast<int32_t>(b.size()); }
 
 // ---- MPEG-2 video ----
 
