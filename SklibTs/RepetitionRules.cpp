@@ -11,7 +11,7 @@ constexpr uint32_t kAny = TableKey::kAny;
 constexpr int64_t kMs = kTicksPerMillisecond;
 constexpr int64_t kMinimumInterval = 25 * kMs;
 
-struct RuleSpec {
+struct RuleRow {
     const char* name;
     ConformanceIndicator indicator;
     uint32_t pid;
@@ -32,31 +32,31 @@ RepetitionRule MakeRule(int64_t maxInterval, bool armedAtStart)
     return rule;
 }
 
-// One rule per table_id of the spec's range, each with its own timing.
-void AddRules(RepetitionRuleSet& rules, const RuleSpec& spec, const RepetitionRule& prototype)
+// One rule per table_id of the row's range, each with its own timing.
+void AddRules(RepetitionRuleSet& rules, const RuleRow& row, const RepetitionRule& prototype)
 {
-    for (uint32_t tableId = spec.firstTableId; tableId <= spec.lastTableId; ++tableId) {
+    for (uint32_t tableId = row.firstTableId; tableId <= row.lastTableId; ++tableId) {
         RepetitionRuleKey key;
-        key.pid = spec.pid;
+        key.pid = row.pid;
         key.table_id = tableId;
-        key.indicator = static_cast<uint32_t>(spec.indicator);
-        key.name = spec.name;
-        key.mgtTypeLow = spec.mgtTypeLow;
-        key.mgtTypeHigh = spec.mgtTypeHigh;
+        key.indicator = static_cast<uint32_t>(row.indicator);
+        key.name = row.name;
+        key.mgtTypeLow = row.mgtTypeLow;
+        key.mgtTypeHigh = row.mgtTypeHigh;
         rules[key] = prototype;
     }
 }
 
-void AddRules(RepetitionRuleSet& rules, const RuleSpec& spec)
+void AddRules(RepetitionRuleSet& rules, const RuleRow& row)
 {
-    AddRules(rules, spec, MakeRule(spec.maxInterval, spec.armedAtStart));
+    AddRules(rules, row, MakeRule(row.maxInterval, row.armedAtStart));
 }
 
 void BuildAtscRules(RepetitionRuleSet& rules)
 {
     constexpr auto kSi = ConformanceIndicator::SiRepetitionError;
     constexpr uint32_t kBasePid = 0x1FFB;
-    const RuleSpec specs[] = {
+    const RuleRow rows[] = {
         {"PAT", kSi, 0x0000, 0x00, 0x00, 500 * kMs, true},
         {"PMT", kSi, kAny, 0x02, 0x02, 500 * kMs, true},
         {"MGT", kSi, kBasePid, 0xC7, 0xC7, 150 * kMs, true},
@@ -70,14 +70,14 @@ void BuildAtscRules(RepetitionRuleSet& rules)
         {"RRT", kSi, kBasePid, 0xCA, 0xCA, 60000 * kMs, true},
         {"STT", kSi, kBasePid, 0xCD, 0xCD, 1000 * kMs, true},
     };
-    for (const RuleSpec& spec : specs)
-        AddRules(rules, spec);
+    for (const RuleRow& row : rows)
+        AddRules(rules, row);
 }
 
 void BuildDvbRules(RepetitionRuleSet& rules)
 {
     constexpr auto kSi = ConformanceIndicator::SiRepetitionError;
-    const RuleSpec specs[] = {
+    const RuleRow rows[] = {
         {"PAT", kSi, 0x0000, 0x00, 0x00, 500 * kMs, true},
         {"PMT", kSi, kAny, 0x02, 0x02, 500 * kMs, true},
         {"NIT Actual", kSi, 0x0010, 0x40, 0x40, 10000 * kMs, false},
@@ -97,8 +97,8 @@ void BuildDvbRules(RepetitionRuleSet& rules)
         {"SDT Other", ConformanceIndicator::SdtOtherError, 0x0011, 0x46, 0x46, 10000 * kMs, false},
         {"TDT", ConformanceIndicator::RstTdtError, 0x0014, 0x70, 0x70, 30000 * kMs, false},
     };
-    for (const RuleSpec& spec : specs)
-        AddRules(rules, spec);
+    for (const RuleRow& row : rows)
+        AddRules(rules, row);
 
     // EIT present/following: sections 0 and 1 each keep their own timing. The parents have
     // no per-section evaluation, so these children only carry the settings for one; keeping
