@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct AvTimeStamp {
@@ -18,12 +19,12 @@ struct AvTimeStamp {
     };
 
     explicit AvTimeStamp(uint32_t recordKind = kInputSample)
-        : kind(recordKind),
-          createdNs(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count())
+        : AvTimeStamp(recordKind, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count())
     {
     }
+    AvTimeStamp(uint32_t recordKind, int64_t createdAtNs) : kind(recordKind), createdNs(createdAtNs) {}
 
     int64_t dts = 0;
     int64_t pts = 0;
@@ -52,4 +53,19 @@ struct AvTimeStamp {
     uint8_t generation = 0;
     std::array<int64_t, 5> reserved6{0, 0, 0, 1, 0};
     bool stamped = false;
+};
+
+// The host's time-stamp provider, attached to filters through ISkDsAvTimeStamp. It is called from
+// the streaming thread and from every output pin's delivery thread at once, so it must be
+// thread-safe, and it must outlive every filter it is attached to.
+struct AvTimeStampProvider {
+    // Fills record with a new record. parent is null for the record of an input sample and the
+    // record of the PES or sample a new one is derived from otherwise.
+    virtual void CreateRecord(std::shared_ptr<AvTimeStamp>& record, const std::shared_ptr<AvTimeStamp>& parent,
+                              uint32_t sequence, int32_t sampleNumber, uint32_t kind) = 0;
+    // Called for every delivered media sample with 0 for a video record and 1 otherwise.
+    virtual void OnMediaSample(int32_t videoOrOther, const std::shared_ptr<AvTimeStamp>& record) = 0;
+
+protected:
+    ~AvTimeStampProvider() = default;
 };

@@ -1,0 +1,3 @@
+find_package(nlohmann_json REQUIRED)
+skts_add_test(SkDsDemuxFilterTests FilterGraphTests.cpp)
+target_link_libraries(SkDsDemuxFilterTests PRIVATE SkDsDemux nlohmann_json::nlohmann_json)
