@@ -8,6 +8,7 @@
 #include "Schedule.h"
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -45,7 +46,8 @@ protected:
 
     REFERENCE_TIME m_rtPrivateTime = 0;
     DWORD m_dwPrevSystemTime = 0;
-    REFERENCE_TIME m_rtLastGotTime = 0;
+    // Nothing handed out yet: a clock that starts below zero reads below zero at first.
+    REFERENCE_TIME m_rtLastGotTime = std::numeric_limits<REFERENCE_TIME>::min();
     std::atomic<UINT> m_TimerResolution{1}; // milliseconds
 
 private:

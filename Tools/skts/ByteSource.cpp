@@ -45,6 +45,29 @@ const std::vector<uint8_t>& ByteSource::Peek(size_t bytes)
     return ahead_;
 }
 
+int64_t ByteSource::Read(uint8_t* buffer, size_t size)
+{
+    if (!error_.empty())
+        return -1;
+    if (aheadServed_ < ahead_.size()) {
+        const size_t count = std::min(size, ahead_.size() - aheadServed_);
+        std::memcpy(buffer, ahead_.data() + aheadServed_, count);
+        aheadServed_ += count;
+        if (aheadServed_ == ahead_.size()) {
+            ahead_.clear();
+            ahead_.shrink_to_fit();
+            aheadServed_ = 0;
+        }
+        return static_cast<int64_t>(count);
+    }
+    const size_t got = std::fread(buffer, 1, size, file_);
+    if (got == 0 && std::ferror(file_)) {
+        error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+        return -1;
+    }
+    return static_cast<int64_t>(got);
+}
+
 int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<void(const uint8_t*, uint32_t)>& sink)
 {
     if (!error_.empty())

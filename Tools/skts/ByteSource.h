@@ -24,6 +24,9 @@ public:
     // Returns what was read; a read error leaves Error() set and ReadAll fails.
     const std::vector<uint8_t>& Peek(size_t bytes);
 
+    // Reads up to size bytes (what Peek held first); 0 at the end, -1 on a read error.
+    int64_t Read(uint8_t* buffer, size_t size);
+
     // Calls sink with every chunk of at most chunkSize bytes until the end of the input.
     // Returns the bytes read, or -1 on a read error (Error() then says why).
     int64_t ReadAll(size_t chunkSize, const std::function<void(const uint8_t*, uint32_t)>& sink);
@@ -34,6 +37,7 @@ private:
     std::string name_;
     std::string error_;
     std::vector<uint8_t> ahead_;
+    size_t aheadServed_ = 0; // bytes of ahead_ that Read has handed out
 };
 
 } // namespace Skts

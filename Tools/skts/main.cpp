@@ -5,6 +5,7 @@
 #include "AnalyzeCommand.h"
 #include "CommandError.h"
 #include "DemuxCommand.h"
+#include "PlayCommand.h"
 
 int main(int argc, char** argv)
 {
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
     int exitCode = 0;
     Skts::AddAnalyzeCommand(app, exitCode);
     Skts::AddDemuxCommand(app, exitCode);
+    Skts::AddPlayCommand(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -1,0 +1,5 @@
+find_package(nlohmann_json REQUIRED)
+skts_add_test(SktsPlayTests PlayCliTests.cpp)
+target_link_libraries(SktsPlayTests PRIVATE nlohmann_json::nlohmann_json)
+target_compile_definitions(SktsPlayTests PRIVATE SKTS_TOOL="$<TARGET_FILE:skts>")
+add_dependencies(SktsPlayTests skts)

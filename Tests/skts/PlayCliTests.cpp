@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "RunTool.h"
+#include "Sha256.h"
+#include "TestData.h"
+
+using nlohmann::json;
+
+namespace {
+
+json ReadJson(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    return json::parse(in);
+}
+
+std::filesystem::path OutDir(const std::string& name)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("skts_play_" + name + "_" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    return dir;
+}
+
+const json* FindPin(const json& report, const std::string& name)
+{
+    for (const auto& pin : report["pins"])
+        if (pin["name"] == name)
+            return &pin;
+    return nullptr;
+}
+
+} // namespace
+
+// Through the whole graph, fast: one pin per elementary PID writes exactly what the reference
+// digests say, for every sample and every input sample size.
+TEST(SktsPlayTest, FastPlayIsByteExactForEverySampleAndChunking)
+{
+    const auto outDir = OutDir("fast");
+    for (std::string_view nameView : SktsTest::kSampleStreams) {
+        const std::string name(nameView);
+        const auto stream = SktsTest::FindSample(name + ".ts");
+        const auto factsPath = SktsTest::FindSample(name + ".facts.json");
+        if (!stream || !factsPath) {
+            SKTS_NOTE_MISSING_SAMPLE(name);
+            continue;
+        }
+        const json facts = ReadJson(*factsPath);
+        std::string pins;
+        for (const auto& [pid, expected] : facts["pes"].items())
+            pins += " --pin p" + pid + "=" + pid;
+        for (int chunk : {188, 1316, 7, 65536}) {
+            SCOPED_TRACE(name + " chunk " + std::to_string(chunk));
+            std::filesystem::remove_all(outDir);
+            const auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " play --fast --json --chunk " +
+                                                     std::to_string(chunk) + pins + " -o " + outDir.string() + " " +
+                                                     stream->string());
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            EXPECT_EQ(result.err, "");
+            const json report = json::parse(result.out);
+            for (const auto& [pid, expected] : facts["pes"].items()) {
+                const auto bytes = SktsTest::ReadFile(outDir / ("p" + pid + ".es"));
+                EXPECT_EQ(bytes.size(), expected["payload_bytes"].get<size_t>()) << pid;
+                EXPECT_EQ(SktsTest::Sha256Hex(bytes), expected["sha256"].get<std::string>()) << pid;
+                const json* pin = FindPin(report, "p" + pid);
+                ASSERT_NE(pin, nullptr);
+                EXPECT_EQ((*pin)["pes"], expected["count"]) << pid;
+                EXPECT_EQ((*pin)["bytes"], expected["payload_bytes"]) << pid;
+                EXPECT_EQ((*pin)["first_start"], 0) << "paused: no times";
+                EXPECT_EQ((*pin)["sync_points"], 0);
+            }
+        }
+    }
+    std::filesystem::remove_all(outDir);
+}
+
+// In real time every PES of a pin starts a constant distance after its PTS, the same for video
+// and audio, so the A/V offset is right; the stamps do not depend on the machine's load.
+TEST(SktsPlayTest, RealTimePlayStampsEveryPinWithOneOffset)
+{
+    const auto outDir = OutDir("realtime");
+    const std::pair<const char*, const char*> cases[] = {
+        {"h264_aac", ""},
+        {"twoprog", " --pin v1=0x100 --pin a1=0x101 --pin v2=0x102 --pin a2=0x103"},
+    };
+    for (const auto& [name, pins] : cases) {
+        SCOPED_TRACE(name);
+        const auto stream = SktsTest::FindSample(std::string(name) + ".ts");
+        if (!stream) {
+            SKTS_NOTE_MISSING_SAMPLE(name);
+            continue;
+        }
+        const auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " play --json" + pins + " -o " +
+                                                 outDir.string() + " " + stream->string());
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const json report = json::parse(result.out);
+        for (const char* key : {"duration_s", "pcr_offset_changes", "av_offset_error_ms", "pins"})
+            EXPECT_TRUE(report.contains(key)) << key;
+        ASSERT_FALSE(report["av_offset_error_ms"].is_null());
+        EXPECT_LT(report["av_offset_error_ms"].get<double>(), 1.0);
+        EXPECT_EQ(report["pcr_offset_changes"], 0);
+        EXPECT_EQ(report["pins"].size(), std::string(pins).empty() ? 2u : 4u);
+        for (const auto& pin : report["pins"]) {
+            SCOPED_TRACE(pin["name"].get<std::string>());
+            for (const char* key : {"name", "pids", "major_type", "subtype", "samples", "bytes", "pes", "sync_points",
+                                    "discontinuities", "first_start", "last_start", "lateness_ms",
+                                    "start_minus_pts_spread_ms"})
+                EXPECT_TRUE(pin.contains(key)) << key;
+            ASSERT_FALSE(pin["start_minus_pts_spread_ms"].is_null());
+            EXPECT_LT(pin["start_minus_pts_spread_ms"].get<double>(), 1.0);
+            EXPECT_GT(pin["sync_points"].get<int>(), 0);
+            EXPECT_EQ(pin["discontinuities"], 0);
+            EXPECT_GT(pin["last_start"].get<int64_t>(), pin["first_start"].get<int64_t>());
+        }
+    }
+    std::filesystem::remove_all(outDir);
+}
+
+// Without --pin, the first program's streams get typed pins named by PID.
+TEST(SktsPlayTest, PinsFollowTheProgramMapByDefault)
+{
+    SKTS_REQUIRE_SAMPLE(stream, "twoprog.ts");
+    const auto outDir = OutDir("program");
+    const auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " play --fast --json --program 2 -o " +
+                                             outDir.string() + " " + stream.string());
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json report = json::parse(result.out);
+    ASSERT_EQ(report["pins"].size(), 2u);
+    EXPECT_EQ(report["pins"][0]["name"], "0x0102");
+    EXPECT_EQ(report["pins"][0]["major_type"], "video");
+    EXPECT_EQ(report["pins"][0]["subtype"], "MPEG-2 video");
+    EXPECT_EQ(report["pins"][1]["name"], "0x0103");
+    EXPECT_EQ(report["pins"][1]["major_type"], "audio");
+    EXPECT_EQ(report["pins"][1]["subtype"], "MPEG-1 audio");
+    EXPECT_TRUE(std::filesystem::exists(outDir / "0x0102.es"));
+    std::filesystem::remove_all(outDir);
+}
+
+TEST(SktsPlayTest, BadArgumentsGiveOneLineAndExitCode2)
+{
+    SKTS_REQUIRE_SAMPLE(stream, "h264_aac.ts");
+    const std::string tool = std::string(SKTS_TOOL) + " play --fast --discard ";
+    const std::string cases[] = {
+        tool + "--pin v=0x1234 " + stream.string(),              // not in the stream
+        tool + "--pin v=9000 " + stream.string(),                // not a PID
+        tool + "--pin v=0x100 --pin v=0x101 " + stream.string(), // duplicate name
+        tool + "--pin =0x100 " + stream.string(),                // no name
+        tool + "--pin v=0x100:teletext " + stream.string(),      // no such kind
+        tool + "--program 7 " + stream.string(),                 // no such program
+        tool + "/nonexistent.ts",
+    };
+    for (const std::string& command : cases) {
+        SCOPED_TRACE(command);
+        const auto result = SktsTest::RunCommand(command);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+}

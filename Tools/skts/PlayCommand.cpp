@@ -1,0 +1,642 @@
+#include "PlayCommand.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "ByteSource.h"
+#include "CommandError.h"
+#include "ComPtr.h"
+#include "Demuxer.h"
+#include "Host/FilterGraph.h"
+#include "Host/PushSource.h"
+#include "Host/SampleSink.h"
+#include "MediaTypes.h"
+#include "MuxRate.h"
+#include "PinSink.h"
+#include "PlayInput.h"
+#include "SkDsDemux.h"
+#include "SkTsInfo.h"
+#include "SkTsPacketInput.h"
+
+namespace Skts {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kSurveyBytes = size_t{8} << 20;
+constexpr int32_t kFallbackBitrate = 10'000'000;
+// Records alive at most while playing fast: the PES queued on the pins plus the current input
+// sample's. It keeps every pin's queue short of the backlog the filter would trim.
+constexpr int64_t kFastRecordsInFlight = 64;
+// A PES is held at most 5 s; silence longer than this after the input ended means nothing more
+// will come.
+constexpr auto kSilenceAfterEnd = std::chrono::seconds(6);
+
+struct PinPlan {
+    std::string name;
+    std::vector<uint32_t> pids;
+    PinMediaType type;
+};
+
+// What the first megabytes of the input say: programs, the kind of every PID seen, mux rate.
+struct StreamSurvey {
+    int32_t muxRate = 0;
+    bool inSync = false;
+    SklibTs::ProgramMap programs;
+    std::map<uint32_t, int32_t> pidKinds; // PIDs with packets, with their stream kind (-1 unknown)
+};
+
+StreamSurvey Survey(const std::vector<uint8_t>& head)
+{
+    StreamSurvey survey;
+    survey.muxRate = EstimateMuxRate(head.data(), head.size());
+    const std::unique_ptr<SklibTs::SkTsInfo> analyser(SklibTs::CreateTsInfo());
+    const std::unique_ptr<SklibTs::SkTsPacketInput> input(
+        SklibTs::CreateTsPacketInput(analyser.get(), survey.muxRate > 0 ? survey.muxRate : kFallbackBitrate));
+    if (!analyser || !input)
+        throw CommandError("out of memory");
+    input->Write(head.data(), static_cast<uint32_t>(head.size()));
+    SklibTs::SkTsInfoLock lock(*analyser);
+    survey.inSync = analyser->packetsProcessed > 0;
+    survey.programs = analyser->programs;
+    for (uint32_t pid = 0; pid < SklibTs::kPidCount; ++pid) {
+        const SklibTs::SkPidInfo* info = analyser->pidInfo[pid];
+        if (info != nullptr && info->packetCount > 0)
+            survey.pidKinds[pid] = info->streamKind;
+    }
+    return survey;
+}
+
+uint32_t ParsePid(const std::string& text)
+{
+    size_t used = 0;
+    unsigned long value = 0;
+    try {
+        const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+        value = std::stoul(hex ? text.substr(2) : text, &used, hex ? 16 : 10);
+        used += hex ? 2 : 0;
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (text.empty() || used != text.size() || value > 0x1FFF)
+        throw CommandError("bad PID '" + text + "' (0 to 8191, decimal or hex with 0x)");
+    return static_cast<uint32_t>(value);
+}
+
+std::string PidName(uint32_t pid)
+{
+    char name[16];
+    std::snprintf(name, sizeof name, "0x%04x", pid);
+    return name;
+}
+
+int32_t StreamKindOf(const StreamSurvey& survey, uint32_t pid)
+{
+    const auto found = survey.pidKinds.find(pid);
+    if (found != survey.pidKinds.end() && found->second >= 0)
+        return found->second;
+    for (const auto& [number, program] : survey.programs)
+        for (const auto& stream : program.streams)
+            if (stream.elementary_pid == pid)
+                return stream.stream_type;
+    return -1;
+}
+
+bool InStream(const StreamSurvey& survey, uint32_t pid)
+{
+    if (survey.pidKinds.count(pid) != 0)
+        return true;
+    return std::any_of(survey.programs.begin(), survey.programs.end(),
+                       [pid](const auto& entry) { return entry.second.HasStream(pid); });
+}
+
+// NAME=PID[,PID...][:video|audio|data]; the type of the first PID's stream fills what is open.
+PinPlan ParsePinSpec(const std::string& spec, const StreamSurvey& survey)
+{
+    const size_t equals = spec.find('=');
+    if (equals == std::string::npos || equals == 0)
+        throw CommandError("bad --pin '" + spec + "' (NAME=PID[,PID...][:video|audio|data])");
+    PinPlan plan;
+    plan.name = spec.substr(0, equals);
+    std::string pids = spec.substr(equals + 1);
+    std::string kind;
+    if (const size_t colon = pids.find(':'); colon != std::string::npos) {
+        kind = pids.substr(colon + 1);
+        pids.resize(colon);
+        if (kind != "video" && kind != "audio" && kind != "data")
+            throw CommandError("bad pin type '" + kind + "' in --pin '" + spec + "' (video, audio or data)");
+    }
+    for (size_t start = 0; start <= pids.size();) {
+        const size_t comma = std::min(pids.find(',', start), pids.size());
+        plan.pids.push_back(ParsePid(pids.substr(start, comma - start)));
+        start = comma + 1;
+    }
+    for (uint32_t pid : plan.pids) {
+        if (!InStream(survey, pid))
+            throw CommandError("PID " + PidName(pid) + " of pin '" + plan.name + "' is not in the stream");
+    }
+    plan.type = MediaTypeForStream(StreamKindOf(survey, plan.pids.front()));
+    const PinKind wanted = kind == "video" ? PinKind::Video : kind == "audio" ? PinKind::Audio : PinKind::Data;
+    if (!kind.empty() && plan.type.kind != wanted)
+        plan.type = PinMediaType{wanted, GUID_NULL, ""};
+    return plan;
+}
+
+std::vector<PinPlan> PlanPins(const PlayOptions& options, const StreamSurvey& survey, const std::string& inputName)
+{
+    std::vector<PinPlan> plans;
+    if (!options.pins.empty()) {
+        std::set<std::string> names;
+        for (const std::string& spec : options.pins) {
+            plans.push_back(ParsePinSpec(spec, survey));
+            if (!names.insert(plans.back().name).second)
+                throw CommandError("duplicate pin name '" + plans.back().name + "'");
+        }
+        return plans;
+    }
+    // As an application does after reading the PMT: one pin per elementary stream.
+    const SklibTs::Program* program = nullptr;
+    for (const auto& [number, candidate] : survey.programs) {
+        if (number == 0 || candidate.pmt_pid < 0)
+            continue;
+        if (options.program < 0 || options.program == number) {
+            program = &candidate;
+            break;
+        }
+    }
+    if (program == nullptr)
+        throw CommandError(options.program < 0 ? "no program found in " + inputName
+                                               : "program " + std::to_string(options.program) + " is not in " +
+                                                     inputName);
+    for (const auto& stream : program->streams) {
+        const uint32_t pid = stream.elementary_pid;
+        plans.push_back({PidName(pid), {pid}, MediaTypeForStream(StreamKindOf(survey, pid))});
+    }
+    if (plans.empty())
+        throw CommandError("program " + std::to_string(program->program_number) + " has no elementary stream");
+    return plans;
+}
+
+// Fast play's view of the filter's records: how many are alive (every queued PES holds one),
+// and whether the next media sample on a delivery thread begins a PES.
+class FlowProvider final : public AvTimeStampProvider {
+public:
+    void CreateRecord(std::shared_ptr<AvTimeStamp>& record, const std::shared_ptr<AvTimeStamp>& parent,
+                      uint32_t sequence, int32_t, uint32_t kind) override
+    {
+        // Input samples' records come from the streaming thread, and so do the records of
+        // further PES in a sample; records of further pieces of a PES come from a pin's thread.
+        if (!parent)
+            streamingThread_ = std::this_thread::get_id();
+        const bool piece = parent && std::this_thread::get_id() != streamingThread_.load();
+        auto counted = std::make_shared<CountedRecord>(*this, kind);
+        counted->record.sequence = parent ? sequence + 1 : nextSequence_++;
+        counted->record.reserved0 = piece ? kPieceTag : 0;
+        record = std::shared_ptr<AvTimeStamp>(counted, &counted->record);
+    }
+    void OnMediaSample(int32_t, const std::shared_ptr<AvTimeStamp>& record) override
+    {
+        nextSampleStartsPes = record->reserved0 != kPieceTag;
+    }
+
+    // On a delivery thread: whether the notification just before its sample named a PES.
+    static bool TakePesStart() { return std::exchange(nextSampleStartsPes, false); }
+
+    // Blocks while more than `limit` records are alive; false once stopped.
+    bool WaitForRoom(int64_t limit)
+    {
+        std::unique_lock lock(mutex_);
+        released_.wait(lock, [&] { return alive_ <= limit || stopped_; });
+        return !stopped_;
+    }
+    int64_t Alive() const
+    {
+        std::lock_guard lock(mutex_);
+        return alive_;
+    }
+    void Stop()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        released_.notify_all();
+    }
+
+private:
+    static constexpr int64_t kPieceTag = 1;
+
+    struct CountedRecord {
+        CountedRecord(FlowProvider& owner, uint32_t kind) : provider(owner), record(kind) { provider.Adjust(1); }
+        ~CountedRecord() { provider.Adjust(-1); }
+        FlowProvider& provider;
+        AvTimeStamp record;
+    };
+
+    void Adjust(int64_t delta)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            alive_ += delta;
+        }
+        if (delta < 0)
+            released_.notify_all();
+    }
+
+    static thread_local bool nextSampleStartsPes;
+    std::atomic<std::thread::id> streamingThread_{};
+    std::atomic<uint32_t> nextSequence_{1};
+    mutable std::mutex mutex_;
+    std::condition_variable released_;
+    int64_t alive_ = 0;
+    bool stopped_ = false;
+};
+
+thread_local bool FlowProvider::nextSampleStartsPes = false;
+
+// Runs the engine beside the filter over the same bytes, so that every pin knows which PES it
+// is going to deliver, with their sizes and times.
+class ReferenceEngine {
+public:
+    explicit ReferenceEngine(const std::vector<std::unique_ptr<PinSink>>& sinks)
+    {
+        if (FAILED(engine_.Init()))
+            throw CommandError("the demultiplexer engine could not start");
+        for (const auto& sink : sinks) {
+            for (uint32_t pid : sink->Pids()) {
+                if (listeners_[pid].empty())
+                    engine_.AddPid(pid, &ReferenceEngine::OnPes, this);
+                listeners_[pid].push_back(sink.get());
+            }
+        }
+    }
+    void Feed(const uint8_t* data, size_t size) { engine_.ProcessSample(data, static_cast<int32_t>(size)); }
+
+private:
+    static void OnPes(uint32_t pid, DsDemux::PidEntry& entry, uint32_t, void* context)
+    {
+        auto& self = *static_cast<ReferenceEngine*>(context);
+        uint32_t size = 0;
+        entry.pes->pes.GetPayload(size);
+        const ExpectedPes expected{size, entry.pes->pts, entry.pes->dts};
+        for (PinSink* sink : self.listeners_[pid])
+            sink->Expect(expected);
+    }
+
+    DsDemux::Demuxer engine_;
+    std::map<uint32_t, std::vector<PinSink*>> listeners_;
+};
+
+void Check(HRESULT hr, const std::string& what)
+{
+    if (FAILED(hr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(hr));
+        throw CommandError(what + " failed (" + code + ")");
+    }
+}
+
+// The graph: source -> demultiplexer -> one sink per pin, with the chosen clock.
+class PlayGraph {
+public:
+    PlayGraph(const PlayOptions& options, std::unique_ptr<PlayInput> input, PlayInput& inputView,
+              std::vector<std::unique_ptr<PinSink>>& sinks, FlowProvider* provider)
+        : options_(options), input_(inputView), sinks_(sinks), provider_(provider), graph_(DsHost::FilterGraph::Create())
+    {
+        DsHost::PushSource::Options sourceOptions;
+        sourceOptions.bufferSize = static_cast<LONG>(options.chunkSize);
+        source_ = ComPtr<DsHost::PushSource>(new DsHost::PushSource(std::move(input), sourceOptions));
+        HRESULT hr = S_OK;
+        const ComPtr<IUnknown> demux = CreateDemultiplexer(hr);
+        Check(hr, "creating the demultiplexer");
+        Check(demux->QueryInterface(IID_IBaseFilter, demux_.PutVoid()), "querying IBaseFilter");
+        Check(demux->QueryInterface(IID_IMpeg2Demultiplexer, pins_.PutVoid()), "querying IMpeg2Demultiplexer");
+        Check(graph_->AddFilter(source_.Get(), L"Source"), "adding the source");
+        Check(graph_->AddFilter(demux_.Get(), L"Demultiplexer"), "adding the demultiplexer");
+        ComPtr<IPin> tsPin;
+        Check(demux_->FindPin(L"Ts", tsPin.Put()), "finding the input pin");
+        Check(graph_->Connect(source_->OutputPin(), tsPin.Get()), "connecting the source");
+        for (const auto& sink : sinks_)
+            AddOutput(*sink);
+        SetClock(demux);
+        if (provider_ != nullptr) {
+            ComPtr<ISkDsAvTimeStamp> stamps;
+            Check(demux->QueryInterface(IID_ISkDsAvTimeStamp, stamps.PutVoid()), "querying ISkDsAvTimeStamp");
+            Check(stamps->SetTimeStampProvider(provider_), "attaching the time-stamp provider");
+        }
+    }
+
+    ~PlayGraph()
+    {
+        if (provider_ != nullptr)
+            provider_->Stop();
+        graph_->Stop();
+        sinkFilters_.clear();
+    }
+
+    // Plays until the input is done and delivered, or the duration is over; returns seconds.
+    double Play()
+    {
+        const auto begin = Clock::now();
+        const auto deadline = options_.duration > 0
+                                  ? begin + std::chrono::duration_cast<Clock::duration>(
+                                                std::chrono::duration<double>(options_.duration))
+                                  : Clock::time_point::max();
+        if (options_.fast) {
+            // Paused, the filter gives no times: every PES is due at once.
+            Check(graph_->Pause(), "pausing the graph");
+        } else {
+            runSteady_ = Clock::now();
+            if (clock_)
+                clock_->GetTime(&runStart_);
+            Check(graph_->Run(runStart_), "running the graph");
+        }
+        WaitForEnd(deadline);
+        const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+        // Upstream first, so that nothing is delivered into a stopped sink.
+        input_.RequestStop();
+        if (provider_ != nullptr)
+            provider_->Stop();
+        source_->Stop();
+        demux_->Stop();
+        graph_->Stop();
+        return seconds;
+    }
+
+private:
+    static ComPtr<IUnknown> CreateDemultiplexer(HRESULT& hr)
+    {
+        CUnknown* object = SkDsDemux::CreateInstance(nullptr, &hr);
+        ComPtr<IUnknown> unknown;
+        object->NonDelegatingQueryInterface(IID_IUnknown, unknown.PutVoid());
+        return unknown;
+    }
+
+    void SetClock(const ComPtr<IUnknown>& demux)
+    {
+        if (options_.clock == "demux") {
+            Check(demux->QueryInterface(IID_IReferenceClock, clock_.PutVoid()), "querying the filter's clock");
+            Check(graph_->SetSyncSource(clock_.Get()), "setting the graph clock");
+        } else if (options_.clock == "system") {
+            Check(graph_->SetDefaultSyncSource(), "setting the system clock");
+            demux_->GetSyncSource(clock_.Put());
+        }
+    }
+
+    void AddOutput(PinSink& sink)
+    {
+        CMediaType type = MakePinMediaType(sink.Type());
+        std::wstring name(sink.Name().begin(), sink.Name().end());
+        ComPtr<IPin> pin;
+        Check(pins_->CreateOutputPin(&type, name.data(), pin.Put()), "creating pin '" + sink.Name() + "'");
+        ComPtr<IMPEG2PIDMap> map;
+        Check(pin->QueryInterface(IID_IMPEG2PIDMap, map.PutVoid()), "querying IMPEG2PIDMap");
+        std::vector<ULONG> pids(sink.Pids().begin(), sink.Pids().end());
+        Check(map->MapPID(static_cast<ULONG>(pids.size()), pids.data(), MEDIA_ELEMENTARY_STREAM),
+              "mapping the PIDs of pin '" + sink.Name() + "'");
+        DsHost::SinkCallbacks callbacks;
+        const bool notified = provider_ != nullptr;
+        callbacks.onSample = [this, &sink, notified](const DsHost::ReceivedSample& sample) {
+            lastArrival_.store(Clock::now().time_since_epoch().count());
+            return sink.OnSample(sample, ArrivalTime(), notified && FlowProvider::TakePesStart());
+        };
+        auto filter = ComPtr<DsHost::SampleSink>(new DsHost::SampleSink(std::move(callbacks)));
+        Check(graph_->AddFilter(filter.Get(), (L"Sink " + name).c_str()), "adding a sink");
+        Check(graph_->Connect(pin.Get(), filter->InputPin()), "connecting pin '" + sink.Name() + "'");
+        sinkFilters_.push_back(std::move(filter));
+    }
+
+    // Stream time of an arrival: the graph clock since Run, or the steady clock without one.
+    int64_t ArrivalTime() const
+    {
+        if (clock_) {
+            REFERENCE_TIME now = 0;
+            clock_->GetTime(&now);
+            return now - runStart_;
+        }
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - runSteady_).count() / 100;
+    }
+
+    bool Delivered() const
+    {
+        if (provider_ != nullptr)
+            return provider_->Alive() <= 1; // only the closing sample's record is left
+        return std::all_of(sinks_.begin(), sinks_.end(), [](const auto& sink) { return sink->HasEverythingExpected(); });
+    }
+
+    void WaitForEnd(Clock::time_point deadline)
+    {
+        Clock::time_point endedAt{};
+        while (Clock::now() < deadline) {
+            if (input_.Finished()) {
+                if (Delivered())
+                    return;
+                if (endedAt == Clock::time_point{})
+                    endedAt = Clock::now();
+                const Clock::time_point last{Clock::duration(lastArrival_.load())};
+                if (Clock::now() - std::max(endedAt, last) > kSilenceAfterEnd)
+                    return; // the filter dropped what is missing
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
+    const PlayOptions& options_;
+    PlayInput& input_;
+    std::vector<std::unique_ptr<PinSink>>& sinks_;
+    FlowProvider* provider_;
+    ComPtr<DsHost::FilterGraph> graph_;
+    ComPtr<DsHost::PushSource> source_;
+    ComPtr<IBaseFilter> demux_;
+    ComPtr<IMpeg2Demultiplexer> pins_;
+    ComPtr<IReferenceClock> clock_;
+    std::vector<ComPtr<DsHost::SampleSink>> sinkFilters_;
+    REFERENCE_TIME runStart_ = 0;
+    Clock::time_point runSteady_ = Clock::now();
+    std::atomic<Clock::rep> lastArrival_{0};
+};
+
+// How far the start times of video and audio depart from their PTS distance: the largest
+// difference between a video pin's and an audio pin's start - PTS.
+nlohmann::json AvOffsetError(const std::vector<std::unique_ptr<PinSink>>& sinks)
+{
+    double worst = -1;
+    for (const auto& video : sinks) {
+        const auto v = video->StartMinusPts();
+        if (video->Type().kind != PinKind::Video || !v.known)
+            continue;
+        for (const auto& audio : sinks) {
+            const auto a = audio->StartMinusPts();
+            if (audio->Type().kind != PinKind::Audio || !a.known)
+                continue;
+            const int64_t error = std::max(std::llabs(v.max - a.min), std::llabs(v.min - a.max));
+            worst = std::max(worst, static_cast<double>(error) / 10'000.0);
+        }
+    }
+    return worst < 0 ? nlohmann::json(nullptr) : nlohmann::json(std::round(worst * 1000.0) / 1000.0);
+}
+
+std::string Ms(const nlohmann::json& value)
+{
+    if (value.is_null())
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value.get<double>());
+    return text;
+}
+
+void PrintReport(const nlohmann::json& report, std::ostream& out)
+{
+    char line[320];
+    std::snprintf(line, sizeof line, "Play: %.2f s %s, clock %s; PCR offset changes %llu; A/V offset error %s ms\n",
+                  report["duration_s"].get<double>(), report["mode"].get<std::string>().c_str(),
+                  report["clock"].get<std::string>().c_str(),
+                  static_cast<unsigned long long>(report["pcr_offset_changes"].get<uint64_t>()),
+                  Ms(report["av_offset_error_ms"]).c_str());
+    out << line;
+    out << "  Pin              Type                      Samples        Bytes     PES    Sync   Disc   First start    "
+           "Last start   Late p50/p99/max ms   Start-PTS spread ms\n";
+    for (const auto& pin : report["pins"]) {
+        std::string type = pin["major_type"].get<std::string>();
+        if (!pin["subtype"].is_null())
+            type += " " + pin["subtype"].get<std::string>();
+        const auto& late = pin["lateness_ms"];
+        const std::string lateness =
+            late.is_null() ? "-" : Ms(late["p50"]) + "/" + Ms(late["p99"]) + "/" + Ms(late["max"]);
+        std::snprintf(line, sizeof line, "  %-16s %-24s %8llu %12llu %7llu %7llu %6llu %13.3f %13.3f   %-21s %s\n",
+                      pin["name"].get<std::string>().c_str(), type.c_str(),
+                      static_cast<unsigned long long>(pin["samples"].get<uint64_t>()),
+                      static_cast<unsigned long long>(pin["bytes"].get<uint64_t>()),
+                      static_cast<unsigned long long>(pin["pes"].get<uint64_t>()),
+                      static_cast<unsigned long long>(pin["sync_points"].get<uint64_t>()),
+                      static_cast<unsigned long long>(pin["discontinuities"].get<uint64_t>()),
+                      pin["first_start"].get<double>() / 1e7, pin["last_start"].get<double>() / 1e7, lateness.c_str(),
+                      Ms(pin["start_minus_pts_spread_ms"]).c_str());
+        out << line;
+    }
+}
+
+} // namespace
+
+void AddPlayCommand(CLI::App& app, int& exitCode)
+{
+    auto options = std::make_shared<PlayOptions>();
+    CLI::App* command = app.add_subcommand(
+        "play",
+        "Play a transport stream through the demultiplexer filter in a filter graph, as an application does: "
+        "a source pushes the input in samples paced at its mux rate, output pins are created and mapped, and a "
+        "sink per pin writes the payload to DIR/NAME.es and measures the samples' marks and times.");
+    command->add_option("input", options->input, "Transport-stream file, or - for standard input")->required();
+    command->add_option("--pin", options->pins,
+                        "NAME=PID[,PID...][:video|audio|data]: an output pin carrying these PIDs (repeatable); "
+                        "without it, one pin per elementary stream of the first program, named by PID");
+    command->add_option("--program", options->program, "Without --pin: the program whose streams get pins");
+    command->add_option("-o,--output", options->outputDir, "Folder for the .es files (default ./out)");
+    command->add_option("--chunk", options->chunkSize, "Bytes per input sample (default 1316, 7 packets as IP carries them)")
+        ->check(CLI::Range(size_t{1}, size_t{64} << 20));
+    command->add_flag("--fast", options->fast,
+                      "Push as fast as the graph takes the samples, with the graph paused: every PES is due at "
+                      "once and carries no time (start 0)");
+    command->add_option("--duration", options->duration, "Stop after this many seconds")
+        ->check(CLI::PositiveNumber);
+    command->add_option("--clock", options->clock, "Graph clock: demux (the filter's own, default), system or none")
+        ->check(CLI::IsMember({"demux", "system", "none"}));
+    command->add_flag("--discard", options->discard, "Count what arrives but write no files");
+    command->add_flag("--json", options->json, "Print one JSON document instead of the summary");
+    command->callback([options, &exitCode] { exitCode = RunPlay(*options); });
+}
+
+int RunPlay(const PlayOptions& options)
+{
+    ByteSource source(options.input);
+    if (!source.IsOpen())
+        throw CommandError(source.Error());
+    const std::vector<uint8_t>& head = source.Peek(kSurveyBytes);
+    if (!source.Error().empty())
+        throw CommandError(source.Error());
+    if (head.empty())
+        throw CommandError(source.Name() + " is empty");
+    const StreamSurvey survey = Survey(head);
+    if (!survey.inSync)
+        throw CommandError("no transport-stream sync found in " + source.Name());
+    const std::vector<PinPlan> plans = PlanPins(options, survey, source.Name());
+
+    if (!options.discard) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.outputDir, ec);
+        if (ec)
+            throw CommandError("cannot create " + options.outputDir + ": " + ec.message());
+    }
+    const auto boundaries = options.fast ? PinSink::PesBoundaries::Notified : PinSink::PesBoundaries::Expected;
+    std::vector<std::unique_ptr<PinSink>> sinks;
+    for (const PinPlan& plan : plans) {
+        sinks.push_back(std::make_unique<PinSink>(plan.name, plan.pids, plan.type, boundaries));
+        if (!options.discard &&
+            !sinks.back()->OpenOutput((std::filesystem::path(options.outputDir) / (plan.name + ".es")).string()))
+            throw CommandError(sinks.back()->Error());
+    }
+
+    const int32_t bitrate = survey.muxRate > 0 ? survey.muxRate : kFallbackBitrate;
+    if (!options.fast && survey.muxRate <= 0 && !options.json)
+        std::cerr << "skts: no usable PCRs in the first 8 MiB; pacing at " << bitrate << " bit/s\n";
+
+    FlowProvider provider;
+    std::unique_ptr<ReferenceEngine> reference;
+    PlayInput::Options inputOptions;
+    if (options.fast) {
+        inputOptions.gate = [&provider] { return provider.WaitForRoom(kFastRecordsInFlight); };
+        inputOptions.closingByte = true;
+    } else {
+        inputOptions.bitrate = bitrate;
+        reference = std::make_unique<ReferenceEngine>(sinks);
+        inputOptions.observe = [&reference](const uint8_t* data, size_t size) { reference->Feed(data, size); };
+    }
+    auto input = std::make_unique<PlayInput>(source, inputOptions);
+    PlayInput& inputView = *input;
+
+    double seconds = 0;
+    {
+        PlayGraph graph(options, std::move(input), inputView, sinks, options.fast ? &provider : nullptr);
+        seconds = graph.Play();
+    }
+    if (!inputView.Error().empty())
+        throw CommandError(inputView.Error());
+    for (const auto& sink : sinks) {
+        if (!sink->Finish())
+            throw CommandError(sink->Error());
+    }
+
+    nlohmann::json pins = nlohmann::json::array();
+    uint64_t offsetChanges = 0;
+    for (const auto& sink : sinks) {
+        pins.push_back(sink->Report());
+        offsetChanges = std::max(offsetChanges, pins.back()["pcr_offset_changes"].get<uint64_t>());
+    }
+    const nlohmann::json report = {{"duration_s", std::round(seconds * 1000.0) / 1000.0},
+                                   {"mode", options.fast ? "fast" : "real time"},
+                                   {"bitrate", options.fast ? 0 : bitrate},
+                                   {"clock", options.clock},
+                                   {"bytes", inputView.BytesRead()},
+                                   {"pcr_offset_changes", offsetChanges},
+                                   {"av_offset_error_ms", AvOffsetError(sinks)},
+                                   {"pins", std::move(pins)}};
+    if (options.json)
+        std::cout << report.dump(1) << '\n';
+    else
+        PrintReport(report, std::cout);
+    return 0;
+}
+
+} // namespace Skts

@@ -1,0 +1,55 @@
+#pragma once
+// The bytes `skts play` pushes into the graph: read from a file or standard input, paced at the
+// stream's mux rate as a tuner or network feed delivers them, or as fast as the graph takes
+// them while a gate allows.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ByteSource.h"
+#include "Host/ByteReader.h"
+
+namespace Skts {
+
+class PlayInput final : public DsHost::ByteReader {
+public:
+    // Sees every chunk before it goes into the graph.
+    using Observer = std::function<void(const uint8_t* data, size_t size)>;
+    // Blocks until the next chunk may go; false to end the input.
+    using Gate = std::function<bool()>;
+
+    struct Options {
+        int64_t bitrate = 0; // bit/s; 0: unpaced
+        Observer observe;
+        Gate gate;
+        // One byte after the input: a last sample that lets the demultiplexer release the
+        // records of the real last sample (the byte itself forms no packet).
+        bool closingByte = false;
+    };
+
+    PlayInput(ByteSource& source, Options options);
+
+    int64_t Read(BYTE* buffer, size_t size) override;
+    // Ends the input at the next read (a paced read waiting for its time returns soon).
+    void RequestStop() { stopRequested_ = true; }
+
+    bool Finished() const { return finished_.load(); }
+    uint64_t BytesRead() const { return bytesRead_.load(); }
+    // Set when reading failed.
+    std::string Error() const;
+
+private:
+    bool WaitForDueTime();
+
+    ByteSource& source_;
+    const Options options_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<uint64_t> bytesRead_{0};
+    bool closingByteSent_ = false;
+    int64_t startNs_ = 0;
+    std::atomic<bool> failed_{false};
+};
+
+} // namespace Skts
