@@ -43,6 +43,8 @@ constexpr int64_t kFastRecordsInFlight = 64;
 // A PES is held at most 5 s; silence longer than this after the input ended means nothing more
 // will come.
 constexpr auto kSilenceAfterEnd = std::chrono::seconds(6);
+// How often the application looks whether the play is over.
+constexpr auto kEndPoll = std::chrono::milliseconds(20);
 
 struct PinPlan {
     std::string name;
@@ -214,11 +216,16 @@ public:
     // On a delivery thread: whether the notification just before its sample named a PES.
     static bool TakePesStart() { return std::exchange(nextSampleStartsPes, false); }
 
-    // Blocks while more than `limit` records are alive; false once stopped.
+    // Blocks while more than `limit` records are alive, and then until half of them went, so
+    // that the source and the pins do not wake each other for every record; false once stopped.
     bool WaitForRoom(int64_t limit)
     {
         std::unique_lock lock(mutex_);
-        released_.wait(lock, [&] { return alive_ <= limit || stopped_; });
+        if (alive_ > limit) {
+            lowWater_ = limit / 2;
+            released_.wait(lock, [&] { return alive_ <= lowWater_ || stopped_; });
+            lowWater_ = -1;
+        }
         return !stopped_;
     }
     int64_t Alive() const
@@ -247,11 +254,13 @@ private:
 
     void Adjust(int64_t delta)
     {
+        bool wake = false;
         {
             std::lock_guard lock(mutex_);
             alive_ += delta;
+            wake = delta < 0 && alive_ == lowWater_;
         }
-        if (delta < 0)
+        if (wake)
             released_.notify_all();
     }
 
@@ -261,6 +270,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable released_;
     int64_t alive_ = 0;
+    int64_t lowWater_ = -1; // while the source waits: the count that wakes it
     bool stopped_ = false;
 };
 
@@ -311,13 +321,13 @@ void Check(HRESULT hr, const std::string& what)
 // The graph: source -> demultiplexer -> one sink per pin, with the chosen clock.
 class PlayGraph {
 public:
-    PlayGraph(const PlayOptions& options, std::unique_ptr<PlayInput> input, PlayInput& inputView,
-              std::vector<std::unique_ptr<PinSink>>& sinks, FlowProvider* provider)
-        : options_(options), input_(inputView), sinks_(sinks), provider_(provider), graph_(DsHost::FilterGraph::Create())
+    PlayGraph(const PlayOptions& options, PlayInput& input, std::vector<std::unique_ptr<PinSink>>& sinks,
+              FlowProvider* provider)
+        : options_(options), input_(input), sinks_(sinks), provider_(provider), graph_(DsHost::FilterGraph::Create())
     {
         DsHost::PushSource::Options sourceOptions;
         sourceOptions.bufferSize = static_cast<LONG>(options.chunkSize);
-        source_ = ComPtr<DsHost::PushSource>(new DsHost::PushSource(std::move(input), sourceOptions));
+        source_ = ComPtr<DsHost::PushSource>(new DsHost::PushSource(input.Reader(), sourceOptions));
         HRESULT hr = S_OK;
         const ComPtr<IUnknown> demux = CreateDemultiplexer(hr);
         Check(hr, "creating the demultiplexer");
@@ -449,7 +459,7 @@ private:
                 if (Clock::now() - std::max(endedAt, last) > kSilenceAfterEnd)
                     return; // the filter dropped what is missing
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(kEndPoll);
         }
     }
 
@@ -603,16 +613,15 @@ int RunPlay(const PlayOptions& options)
         reference = std::make_unique<ReferenceEngine>(sinks);
         inputOptions.observe = [&reference](const uint8_t* data, size_t size) { reference->Feed(data, size); };
     }
-    auto input = std::make_unique<PlayInput>(source, inputOptions);
-    PlayInput& inputView = *input;
+    PlayInput input(source, inputOptions);
 
     double seconds = 0;
     {
-        PlayGraph graph(options, std::move(input), inputView, sinks, options.fast ? &provider : nullptr);
+        PlayGraph graph(options, input, sinks, options.fast ? &provider : nullptr);
         seconds = graph.Play();
     }
-    if (!inputView.Error().empty())
-        throw CommandError(inputView.Error());
+    if (!input.Error().empty())
+        throw CommandError(input.Error());
     for (const auto& sink : sinks) {
         if (!sink->Finish())
             throw CommandError(sink->Error());
@@ -628,7 +637,7 @@ int RunPlay(const PlayOptions& options)
                                    {"mode", options.fast ? "fast" : "real time"},
                                    {"bitrate", options.fast ? 0 : bitrate},
                                    {"clock", options.clock},
-                                   {"bytes", inputView.BytesRead()},
+                                   {"bytes", input.BytesRead()},
                                    {"pcr_offset_changes", offsetChanges},
                                    {"av_offset_error_ms", AvOffsetError(sinks)},
                                    {"pins", std::move(pins)}};

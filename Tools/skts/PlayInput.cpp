@@ -29,13 +29,28 @@ bool PlayInput::WaitForDueTime()
     const auto bits = static_cast<double>(bytesRead_.load()) * 8.0;
     const int64_t due = startNs_ + static_cast<int64_t>(bits * 1e9 / static_cast<double>(options_.bitrate));
     // Short sleeps, so that a stop request is seen soon.
-    for (int64_t left = due - SteadyNs(); left > 0; left = due - SteadyNs()) {
+    for (int64_t left = due - SteadyNs(); left > kBurstNs; left = due - SteadyNs()) {
         if (stopRequested_)
             return false;
         std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<int64_t>(left, 10'000'000)));
     }
     return !stopRequested_;
 }
+
+namespace {
+
+class InputReader final : public DsHost::ByteReader {
+public:
+    explicit InputReader(PlayInput& input) : input_(input) {}
+    int64_t Read(BYTE* buffer, size_t size) override { return input_.Read(buffer, size); }
+
+private:
+    PlayInput& input_;
+};
+
+} // namespace
+
+std::unique_ptr<DsHost::ByteReader> PlayInput::Reader() { return std::make_unique<InputReader>(*this); }
 
 int64_t PlayInput::Read(BYTE* buffer, size_t size)
 {

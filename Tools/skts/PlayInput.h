@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "ByteSource.h"
@@ -18,6 +19,10 @@ public:
     using Observer = std::function<void(const uint8_t* data, size_t size)>;
     // Blocks until the next chunk may go; false to end the input.
     using Gate = std::function<bool()>;
+
+    // A chunk due within this much of now goes at once: chunks leave in small bursts, as
+    // network feeds deliver them, instead of one wake-up each.
+    static constexpr int64_t kBurstNs = 2'000'000;
 
     struct Options {
         int64_t bitrate = 0; // bit/s; 0: unpaced
@@ -38,6 +43,9 @@ public:
     uint64_t BytesRead() const { return bytesRead_.load(); }
     // Set when reading failed.
     std::string Error() const;
+
+    // A reader for the source filter that reads from this input, which it does not own.
+    std::unique_ptr<DsHost::ByteReader> Reader();
 
 private:
     bool WaitForDueTime();
