@@ -1,3 +1,11 @@
 find_package(nlohmann_json REQUIRED)
-skts_add_test(SkDsDemuxFilterTests FilterGraphTests.cpp)
+skts_add_test(SkDsDemuxFilterTests
+  FilterGraphTests.cpp
+  FilterInterfaceTests.cpp
+  FilterPinTests.cpp
+  FilterStateTests.cpp
+  InputPinTests.cpp
+  OutputPinTests.cpp
+  PidMapTests.cpp
+)
 target_link_libraries(SkDsDemuxFilterTests PRIVATE SkDsDemux nlohmann_json::nlohmann_json)
