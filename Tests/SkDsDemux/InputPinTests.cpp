@@ -178,27 +178,42 @@ TEST_F(InputPinTest, OffersTheTransportStreamTypeOnlyAtPositionZero)
 }
 
 // An empty sample and one whose bytes cannot be reached are dropped with S_OK; neither
-// touches the engine or the time base; the second is logged.
+// touches the engine or the time base; the second is logged with the pointer's failure.
 TEST_F(InputPinTest, EmptySamplesAndUnreachableBytesAreDroppedWithSuccess)
 {
+    SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
+    const auto stream = SktsTest::ReadFile(path);
     LogCapture log;
     DemuxUnderTest demux;
     ComPtr<IMemInputPin> input = demux.MemInput();
-    const std::vector<BYTE> packets(188 * 7, 0x47);
+    demux.Feed(stream, 0, 188 * 14);
+    const DsDemux::TimeBase& time = demux.raw->Time();
+    const std::shared_ptr<AvTimeStamp> record = time.CurrentRecord();
+    ASSERT_TRUE(record);
+    const int64_t clockTime = time.SampleClockTime();
+    const int64_t streamTime = time.SampleStreamTime();
+    const int64_t packets = demux.raw->Engine().PacketCount();
+    ASSERT_GT(packets, 0);
 
-    BytesSample empty(packets.data(), 0);
-    EXPECT_EQ(input->Receive(&empty), S_OK);
-    EXPECT_EQ(empty.PointerCalls(), 0);
+    const BYTE* next = stream.data() + 188 * 14;
+    for (const LONG length : {0, -1}) {
+        BytesSample empty(next, length);
+        EXPECT_EQ(input->Receive(&empty), S_OK);
+        EXPECT_EQ(empty.PointerCalls(), 0);
+    }
     EXPECT_TRUE(log.Lines().empty());
 
-    BytesSample unreachable(packets.data(), static_cast<LONG>(packets.size()), E_FAIL);
+    BytesSample unreachable(next, 188 * 7, E_FAIL);
     EXPECT_EQ(input->Receive(&unreachable), S_OK);
-    EXPECT_EQ(log.Messages(), std::vector<std::string>{"TsPin(87): Failed to get input data pointer (hr=0x80004005)\n"});
+    BytesSample unexpected(next, 188 * 7, E_UNEXPECTED);
+    EXPECT_EQ(input->Receive(&unexpected), S_OK);
+    EXPECT_EQ(log.Messages(), (std::vector<std::string>{"TsPin(87): Failed to get input data pointer (hr=0x80004005)\n",
+                                                         "TsPin(87): Failed to get input data pointer (hr=0x8000FFFF)\n"}));
 
-    EXPECT_FALSE(demux.raw->Time().CurrentRecord());
-    EXPECT_EQ(demux.raw->Time().SampleClockTime(), 0);
-    EXPECT_EQ(demux.raw->Engine().PacketCount(), 0);
-    EXPECT_EQ(empty.References(), 0);
+    EXPECT_EQ(time.CurrentRecord(), record);
+    EXPECT_EQ(time.SampleClockTime(), clockTime);
+    EXPECT_EQ(time.SampleStreamTime(), streamTime);
+    EXPECT_EQ(demux.raw->Engine().PacketCount(), packets);
     EXPECT_EQ(unreachable.References(), 0);
 }
 

@@ -50,6 +50,8 @@ PID_MAP Unfilled() { return {0xDEADBEEF, static_cast<MEDIA_SAMPLE_CONTENT>(7)}; 
 
 TEST_F(PidMapTest, MapPidInstallsEachPidOnceAndKeepsItsEntry)
 {
+    SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
+    const auto stream = SktsTest::ReadFile(path);
     DemuxUnderTest demux;
     DsDemux::Demuxer& engine = demux.raw->Engine();
     ComPtr<IPin> first = demux.CreatePin(L"First");
@@ -63,10 +65,15 @@ TEST_F(PidMapTest, MapPidInstallsEachPidOnceAndKeepsItsEntry)
     EXPECT_NE(engine.Entry(0x101), nullptr);
     EXPECT_EQ(DemuxUnderTest::MappedPids(first.Get()), (Pids{0x100, 0x101}));
 
-    // Mapping it again, on the same pin or another, leaves the entry as it is.
+    // Mapping it again, on the same pin or another, leaves the entry and its PES under
+    // assembly as they are.
+    demux.Feed(stream, 0, 188 * 300);
+    const std::shared_ptr<DsDemux::PesData> assembling = engine.Entry(0x100)->pes;
+    ASSERT_TRUE(assembling);
     EXPECT_EQ(DemuxUnderTest::Map(first.Get(), {0x100}), S_OK);
     EXPECT_EQ(DemuxUnderTest::Map(second.Get(), {0x100}), S_OK);
-    EXPECT_EQ(engine.Entry(0x100), entry);
+    ASSERT_NE(engine.Entry(0x100), nullptr);
+    EXPECT_EQ(engine.Entry(0x100)->pes, assembling);
     EXPECT_EQ(DemuxUnderTest::MappedPids(first.Get()), (Pids{0x100, 0x101}));
     EXPECT_EQ(DemuxUnderTest::MappedPids(second.Get()), (Pids{0x100}));
     EXPECT_EQ(engine.Entry(0x102), nullptr);
