@@ -82,7 +82,7 @@ private:
     int pointerCalls_ = 0;
 };
 
-inline std::string Narrow(LPCWSTR text) { return std::string(text, text + std::wcslen(text)); }
+inline std::string NarrowText(LPCWSTR text) { return std::string(text, text + std::wcslen(text)); }
 
 // A demultiplexer made as the class factory makes it, with the interfaces the tests use. The
 // test holds two references: one through filter, one through demux.
@@ -99,7 +99,7 @@ public:
     {
         CMediaType requested(type);
         ComPtr<IPin> pin;
-        EXPECT_EQ(demux->CreateOutputPin(&requested, const_cast<LPWSTR>(name), pin.Put()), S_OK) << Narrow(name);
+        EXPECT_EQ(demux->CreateOutputPin(&requested, const_cast<LPWSTR>(name), pin.Put()), S_OK) << NarrowText(name);
         return pin;
     }
     HRESULT Delete(LPCWSTR name) { return demux->DeleteOutputPin(const_cast<LPWSTR>(name)); }
@@ -249,7 +249,7 @@ private:
 
 // Waits, polling, until done() holds or a generous deadline passes; the caller asserts.
 template <typename Condition>
-bool WaitFor(Condition done)
+bool PollUntil(Condition done)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!done()) {

@@ -20,7 +20,7 @@ std::vector<std::string> PinNames(IBaseFilter* filter)
     while (pins->Next(1, &pin, &fetched) == S_OK && fetched == 1) {
         PIN_INFO info{};
         EXPECT_EQ(pin->QueryPinInfo(&info), S_OK);
-        names.push_back(Narrow(info.achName));
+        names.push_back(NarrowText(info.achName));
         if (info.pFilter != nullptr)
             info.pFilter->Release();
         pin->Release();
@@ -43,7 +43,7 @@ TEST_F(FilterPinTest, NewFilterHasOnlyTheInputPinTs)
     EXPECT_EQ(ts.Get(), static_cast<IPin*>(demux.raw->GetPin(0)));
     PIN_INFO info{};
     ASSERT_EQ(ts->QueryPinInfo(&info), S_OK);
-    EXPECT_EQ(Narrow(info.achName), "Ts");
+    EXPECT_EQ(NarrowText(info.achName), "Ts");
     EXPECT_EQ(info.dir, PINDIR_INPUT);
     EXPECT_EQ(info.pFilter, demux.filter.Get());
     info.pFilter->Release();
@@ -52,7 +52,7 @@ TEST_F(FilterPinTest, NewFilterHasOnlyTheInputPinTs)
     EXPECT_EQ(direction, PINDIR_INPUT);
     LPWSTR id = nullptr;
     ASSERT_EQ(ts->QueryId(&id), S_OK);
-    EXPECT_EQ(Narrow(id), "Ts");
+    EXPECT_EQ(NarrowText(id), "Ts");
     CoTaskMemFree(id);
 
     // The enumerator holds the filter while it lives and counts as a live object.
@@ -83,7 +83,7 @@ TEST_F(FilterPinTest, OutputPinsFollowTheInputPinInCreationOrder)
 
     PIN_INFO info{};
     ASSERT_EQ(audio->QueryPinInfo(&info), S_OK);
-    EXPECT_EQ(Narrow(info.achName), "Audio");
+    EXPECT_EQ(NarrowText(info.achName), "Audio");
     EXPECT_EQ(info.dir, PINDIR_OUTPUT);
     EXPECT_EQ(info.pFilter, demux.filter.Get());
     info.pFilter->Release();
@@ -92,7 +92,7 @@ TEST_F(FilterPinTest, OutputPinsFollowTheInputPinInCreationOrder)
     EXPECT_EQ(direction, PINDIR_OUTPUT);
     LPWSTR id = nullptr;
     ASSERT_EQ(data->QueryId(&id), S_OK);
-    EXPECT_EQ(Narrow(id), "Data");
+    EXPECT_EQ(NarrowText(id), "Data");
     CoTaskMemFree(id);
 
     // Deleting the first of three moves the others down one place.
@@ -116,7 +116,7 @@ TEST_F(FilterPinTest, FindPinMatchesWholeNamesExactly)
     EXPECT_EQ(found.Get(), static_cast<IPin*>(demux.raw->GetPin(0)));
     for (LPCWSTR other : {L"video", L"Vid", L"Video ", L"VideoX", L"ts", L""}) {
         IPin* missing = reinterpret_cast<IPin*>(0x1);
-        EXPECT_EQ(demux.filter->FindPin(other, &missing), VFW_E_NOT_FOUND) << Narrow(other);
+        EXPECT_EQ(demux.filter->FindPin(other, &missing), VFW_E_NOT_FOUND) << NarrowText(other);
         EXPECT_EQ(missing, nullptr);
     }
     EXPECT_EQ(demux.filter->FindPin(L"Video", nullptr), E_POINTER);

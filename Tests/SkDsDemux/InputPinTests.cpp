@@ -345,7 +345,7 @@ TEST_F(InputPinTest, FlushReachesDownstreamAroundTheMarkAndKeepsQueuedPes)
                                                        "EndFlush while input not flushing"}));
 
     gate.Open();
-    EXPECT_TRUE(WaitFor([&worker] { return worker.IsIdle(); }));
+    EXPECT_TRUE(PollUntil([&worker] { return worker.IsIdle(); }));
     EXPECT_GE(record.SampleCount(), 1 + during);
     EXPECT_TRUE(log.Lines().empty());
 }

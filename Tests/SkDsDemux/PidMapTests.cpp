@@ -377,7 +377,7 @@ TEST_F(PidMapTest, MapChangesAreSafeWhileSamplesArrive)
         EXPECT_EQ(demux.filter->Stop(), S_OK);
         EXPECT_EQ(DemuxUnderTest::Unmap(video.Get(), {0x101}), S_OK);
         const int seen = samples.load();
-        EXPECT_TRUE(WaitFor([&] { return samples.load() > seen; }));
+        EXPECT_TRUE(PollUntil([&] { return samples.load() > seen; }));
     }
     done = true;
     streaming.join();
