@@ -91,17 +91,18 @@ HRESULT CBaseInputPin::ReceiveMultiple(IMediaSample** pSamples, LONG nSamples, L
 
 HRESULT CBaseInputPin::ReceiveCanBlock()
 {
-    // Receive can block when any downstream pin of the filter can.
+    // Receive can block when any downstream pin of the filter can; with no connected output
+    // pin it may block too.
     int outputPins = 0;
     const int count = m_pFilter->GetPinCount();
     for (int i = 0; i < count; ++i) {
         CBasePin* pin = m_pFilter->GetPin(i);
         if (pin == nullptr || pin->Direction() != PINDIR_OUTPUT)
             continue;
-        ++outputPins;
         IPin* connected = nullptr;
         if (FAILED(pin->ConnectedTo(&connected)))
             continue;
+        ++outputPins;
         IMemInputPin* input = nullptr;
         const HRESULT hr = connected->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
         connected->Release();

@@ -232,6 +232,16 @@ TEST_F(InputPinTest, ReceiveTakesSamplesInAnyState)
     EXPECT_TRUE(log.Lines().empty());
 }
 
+// Intake may block unless a connected downstream pin says it never does; unconnected output
+// pins say nothing either way.
+TEST_F(InputPinTest, ReceiveCanBlockWithoutConnectedOutputs)
+{
+    DemuxUnderTest demux;
+    EXPECT_EQ(demux.MemInput()->ReceiveCanBlock(), S_OK);
+    ComPtr<IPin> video = demux.CreatePin(L"Video");
+    EXPECT_EQ(demux.MemInput()->ReceiveCanBlock(), S_OK);
+}
+
 TEST_F(InputPinTest, FlushWithoutOutputPinsLogsNothing)
 {
     LogCapture log;
