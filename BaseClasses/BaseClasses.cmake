@@ -16,6 +16,7 @@ target_sources(BaseClasses PRIVATE
   PlatformPosix.cpp
   RefClock.cpp
   Schedule.cpp
+  WindowsGuids.cpp
 )
 target_sources(BaseClasses PRIVATE
   Host/ByteReader.cpp

@@ -1,6 +1,10 @@
 #include "Host/ByteReader.h"
 
 #include <cerrno>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <cstring>
 
 namespace DsHost {
@@ -9,6 +13,9 @@ FileByteReader::FileByteReader(const std::string& path)
 {
     if (path == "-") {
         file_ = stdin;
+#if defined(_WIN32)
+        _setmode(_fileno(stdin), _O_BINARY); // transport stream, not text
+#endif
         return;
     }
     file_ = std::fopen(path.c_str(), "rb");

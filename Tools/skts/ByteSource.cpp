@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <cstring>
 #include <filesystem>
 
@@ -11,6 +15,9 @@ ByteSource::ByteSource(const std::string& path) : name_(path == "-" ? "standard 
 {
     if (path == "-") {
         file_ = stdin;
+#if defined(_WIN32)
+        _setmode(_fileno(stdin), _O_BINARY); // transport stream, not text
+#endif
         return;
     }
     std::error_code ec;

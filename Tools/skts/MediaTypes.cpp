@@ -7,6 +7,7 @@ namespace {
 // Subtypes the platform headers name only in codec-specific headers; the values are the
 // well-known ones (FOURCC-based where the codec has a FOURCC).
 constexpr GUID kSubtypeMpeg1Video = {0xE436EB86, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr GUID kSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr GUID kSubtypeHevc = {0x43564548, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr GUID kSubtypeMpeg1Audio = {0xE436EB87, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 constexpr GUID kSubtypeAdtsAac = {0x00001600, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
@@ -26,7 +27,7 @@ PinMediaType MediaTypeForStream(int32_t streamKind)
     switch (streamKind) {
     case 0x01: return Video(kSubtypeMpeg1Video, "MPEG-1 video");
     case 0x02: return Video(MEDIASUBTYPE_MPEG2_VIDEO, "MPEG-2 video");
-    case 0x1B: return Video(MEDIASUBTYPE_H264, "H.264");
+    case 0x1B: return Video(kSubtypeH264, "H.264");
     case 0x24: return Video(kSubtypeHevc, "HEVC");
     case 0xEA: return Video(kSubtypeVc1, "VC-1");
     case 0x03: return Audio(kSubtypeMpeg1Audio, "MPEG-1 audio");

@@ -1,0 +1,26 @@
+# nlohmann-json and CLI11 for the tool. A native build takes the installed packages; a cross build
+# (whose find root excludes the host) uses the same headers, staged alone in the build tree so that
+# none of the host's system headers reach the cross compiler.
+function(skts_staged_header_library target header_dir)
+  if(TARGET ${target})
+    return()
+  endif()
+  get_filename_component(name ${header_dir} NAME)
+  set(staged ${CMAKE_BINARY_DIR}/staged-include)
+  if(NOT EXISTS ${staged}/${name})
+    file(MAKE_DIRECTORY ${staged})
+    file(CREATE_LINK ${header_dir} ${staged}/${name} SYMBOLIC)
+  endif()
+  add_library(${target} INTERFACE IMPORTED GLOBAL)
+  target_include_directories(${target} INTERFACE ${staged})
+endfunction()
+
+find_package(nlohmann_json QUIET)
+find_package(CLI11 QUIET)
+if(NOT TARGET nlohmann_json::nlohmann_json OR NOT TARGET CLI11::CLI11)
+  if(NOT CMAKE_CROSSCOMPILING)
+    message(FATAL_ERROR "nlohmann-json and CLI11 are needed (Debian: nlohmann-json3-dev libcli11-dev)")
+  endif()
+  skts_staged_header_library(nlohmann_json::nlohmann_json /usr/include/nlohmann)
+  skts_staged_header_library(CLI11::CLI11 /usr/include/CLI)
+endif()
