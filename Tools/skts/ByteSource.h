@@ -24,9 +24,10 @@ public:
     // Returns what was read; a read error leaves Error() set and ReadAll fails.
     const std::vector<uint8_t>& Peek(size_t bytes);
 
-    // Calls sink with every chunk of at most chunkSize bytes until the end of the input.
-    // Returns the bytes read, or -1 on a read error (Error() then says why).
-    int64_t ReadAll(size_t chunkSize, const std::function<void(const uint8_t*, uint32_t)>& sink);
+    // Calls sink with every chunk of at most chunkSize bytes until the end of the input, or
+    // until sink returns false. Returns the bytes read, or -1 on a read error (Error() then
+    // says why).
+    int64_t ReadAll(size_t chunkSize, const std::function<bool(const uint8_t*, uint32_t)>& sink);
 
 private:
     std::FILE* file_ = nullptr;
