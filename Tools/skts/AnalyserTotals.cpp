@@ -42,6 +42,11 @@ void AnalyserTotals::OnTable(void* context, const SklibTs::TableKey*, SklibTs::S
     self.finished_.packetBytes += self.beforePat_.packetBytes;
     const TransportStreamChange change{self.finished_.packets - 1, self.patTime_, self.idBeforePat_,
                                        self.analyser_.transportStreamId};
+    // The reset also made the packet input look for sync again; the packets are in sync (this
+    // one was just read), and a search would need five more of them: the input's last few
+    // packets would go unread.
+    if (!self.analyser_.inSync)
+        self.analyser_.SetSync(true);
     ++self.changeCount_;
     if (self.changes_.size() < kMaxListedChanges)
         self.changes_.push_back(change);
