@@ -171,3 +171,17 @@ TEST(SktsHostileAnalyzeTest, RepeatingEventsAreFoldedAndWrittenAsTheyHappen)
     EXPECT_NE(text.out.find(" times until "), std::string::npos);
     EXPECT_LT(std::count(text.out.begin(), text.out.end(), '\n'), static_cast<std::ptrdiff_t>(reports / 50));
 }
+
+// Tables dropped to stay within the analyser's table budget are reported.
+TEST(SktsHostileAnalyzeTest, DroppedTablesAreReported)
+{
+    const SktsTest::TempDir dir("skts_flood");
+    const std::string flood = WriteStream(dir, "flood.ts", SktsTest::TableFloodStream(3000));
+    const auto result = RunCommand(Tool() + " analyze --json " + flood);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(json::parse(result.out)["tables_dropped"], 3000 - 2048);
+    const auto text = RunCommand(Tool() + " analyze " + flood);
+    EXPECT_NE(text.out.find("tables dropped    952 (the table store was full: the oldest went first)"),
+              std::string::npos)
+        << text.out;
+}
