@@ -1,5 +1,7 @@
 #include "OutputFiles.h"
 
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -8,6 +10,11 @@ namespace Skts {
 OutputFiles::OutputFiles(std::filesystem::path directory, size_t maxOpen)
     : directory_(std::move(directory)), maxOpen_(maxOpen < 1 ? 1 : maxOpen)
 {
+    // Leave half of a low descriptor limit to the rest of the process (the input, the
+    // libraries, a sanitizer's runtime); running out is still handled when it happens.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < 2 * maxOpen_ + 16)
+        maxOpen_ = limit.rlim_cur > 18 ? static_cast<size_t>((limit.rlim_cur - 16) / 2) : 1;
 }
 
 OutputFiles::~OutputFiles()
