@@ -12,6 +12,7 @@ namespace SklibTs {
 namespace {
 
 constexpr int64_t kHalfSecond = 27'000'000;
+constexpr size_t kMaxPmtTimes = 4096;
 constexpr int64_t kPeriodicInterval = 5'400'000;   // 100 ms
 constexpr int64_t kPtsInterval = 37'800'000;       // 700 ms
 constexpr int64_t kNitInterval = 540'000'000;      // 10 s
@@ -343,6 +344,8 @@ void ConformanceChecks::CheckSection(const TableKey& key, int32_t sectionNumber,
                                location, now);
         }
         state.pmtTimes[key] = now;
+        if (state.pmtTimes.size() > kMaxPmtTimes)
+            ForgetUnlistedPmtTimes();
     }
     rules_.CheckSection(key, sectionNumber, now);
     if (NeedsCrcCheck(tid, state.siStandard) && !CheckCrc32(section, length)) {
@@ -350,6 +353,16 @@ void ConformanceChecks::CheckSection(const TableKey& key, int32_t sectionNumber,
                            FormatIndicatorMessage("CRC error detected. PID %d with table_id: 0x%02X",
                                                   static_cast<int>(pid), tid),
                            0.0, location, now);
+    }
+}
+
+void ConformanceChecks::ForgetUnlistedPmtTimes()
+{
+    auto& times = state_->pmtTimes;
+    for (auto it = times.begin(); it != times.end();) {
+        const auto program = programs_.find(static_cast<int32_t>(it->first.table_id_extension));
+        const bool listed = program != programs_.end() && program->second.pmt_pid == static_cast<int32_t>(it->first.pid);
+        it = listed ? std::next(it) : times.erase(it);
     }
 }
 

@@ -64,6 +64,9 @@ public:
 
 private:
     struct State;
+    // PMT times of sections whose program the PAT does not list are dropped once there are
+    // too many: a flood of PMT-like sections must not grow them without end.
+    void ForgetUnlistedPmtTimes();
     Indicators& indicators_;
     const ProgramMap& programs_;
     PidInfoTable& pids_;

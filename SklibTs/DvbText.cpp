@@ -98,12 +98,15 @@ void DecodeUcs2(const uint8_t* p, const uint8_t* end, TextSink& out)
 {
     for (; end - p >= 2 && !out.Full(); p += 2) {
         char32_t c = (char32_t{p[0]} << 8) | p[1];
-        // A surrogate pair is one character where wchar_t can hold it.
-        if (sizeof(wchar_t) > 2 && c >= 0xD800 && c <= 0xDBFF && end - p >= 4) {
-            const char32_t low = (char32_t{p[2]} << 8) | p[3];
-            if (low >= 0xDC00 && low <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            // A surrogate pair is one character (the sink splits it again for a 16-bit
+            // wchar_t); a surrogate without its partner is no character at all.
+            const char32_t low = end - p >= 4 ? (char32_t{p[2]} << 8) | p[3] : 0;
+            if (c <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
                 p += 2;
+            } else {
+                c = kReplacement;
             }
         }
         out.PutUnlessControl(c);

@@ -27,7 +27,7 @@ struct ElementaryStream {
     bool hasTeletextDescriptor = false;
     bool hasBssdRegistration = false;
     std::vector<CaEntry> caEntries;
-    std::string language; // ISO 639 code, empty when none given
+    std::string language; // ISO 639 code as UTF-8 (U+FFFD for control bytes), empty when none given
 };
 
 // Program kinds derived from the stream kinds of a program.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <vector>
 
 namespace SklibTs {
 
@@ -147,6 +148,33 @@ bool TooFrequent(const RepetitionRule& child, int64_t now)
     return child.minIntervalCheck && child.lastTime != kNoTime && child.lastTime + child.minInterval > now;
 }
 
+// Children kept per rule: a stream that opens a new sub-table with every section must not
+// grow them without end.
+constexpr size_t kMaxChildren = 4096;
+
+// Drops the half of the children that went longest without a section: they are the ones
+// whose minimum interval can no longer be broken.
+template <typename Key>
+void TrimChildren(std::map<Key, RepetitionRule>& children)
+{
+    std::vector<int64_t> times;
+    times.reserve(children.size());
+    for (const auto& [key, child] : children)
+        times.push_back(child.lastTime);
+    const auto middle = times.begin() + static_cast<std::ptrdiff_t>(times.size() / 2);
+    std::nth_element(times.begin(), middle, times.end());
+    const int64_t cut = *middle;
+    size_t toDrop = children.size() / 2;
+    for (auto it = children.begin(); it != children.end() && toDrop > 0;) {
+        if (it->second.lastTime <= cut) {
+            it = children.erase(it);
+            --toDrop;
+        } else {
+            ++it;
+        }
+    }
+}
+
 // Updates the child for `childKey` or creates it when the rule's children are not fixed.
 template <typename Key>
 void TouchChild(std::map<Key, RepetitionRule>& children, const Key& childKey, const RepetitionRule& rule,
@@ -157,6 +185,8 @@ void TouchChild(std::map<Key, RepetitionRule>& children, const Key& childKey, co
         found->second.lastTime = now;
         found->second.deadline = now + rule.maxInterval;
     } else if (!rule.fixedChildren) {
+        if (children.size() >= kMaxChildren)
+            TrimChildren(children);
         children.emplace(childKey, ChildOf(rule));
     }
 }

@@ -108,6 +108,7 @@ public:
     uint32_t syncByteErrors = 0;
     uint32_t transportErrors = 0;
     uint64_t packetsProcessed = 0;
+    uint64_t tablesDropped = 0;            // stored or assembling tables dropped to keep within the table budget
     bool inSync = false;
     uint32_t packetSize = kTsPacketSize;   // 188 or 204, set by the packet input at sync
     int32_t siStandard = kSiNone;

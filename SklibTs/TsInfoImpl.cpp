@@ -61,6 +61,7 @@ void SkTsInfo::Reset()
     syncByteErrors = 0;
     transportErrors = 0;
     packetsProcessed = 0;
+    tablesDropped = 0;
     inSync = false;
     network = NetworkInfo{};
     emms.clear();

@@ -16,6 +16,7 @@
 #include "SkTable.h"
 #include "SkTableSection.h"
 #include "SkTsInfo.h"
+#include "TableBudget.h"
 #include "TableKey.h"
 
 namespace SklibTs {
@@ -136,6 +137,9 @@ private:
     void ExpireTable(const TableKey& key);
     void ResetTableIntervals();
     void ResetTables();
+    // Marks the key's tables as the newest and drops the oldest keys while over the budget.
+    void KeepTableBudget(const TableKey& key);
+    void DropTable(const TableKey& key);
 
     void ApplyPat(const SkTable& table);
     void ApplyCat(const SkTable& table);
@@ -168,6 +172,7 @@ private:
     std::set<Deadline> deadlines_;
     std::map<TableKey, std::array<int64_t, 2>> deadlineIndex_; // notify and expire times per key
     std::map<TableKey, int64_t> tableLastSeen_;
+    TableBudget tableBudget_;
     std::array<int64_t, 256> notifyInterval_{};
     std::array<int64_t, 256> expiryInterval_{};
     std::vector<TableCallback> tableCallbacks_;

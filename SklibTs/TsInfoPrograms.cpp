@@ -8,6 +8,7 @@
 #include "SkTablePmt.h"
 #include "SkTableCat.h"
 #include "TsInfoImpl.h"
+#include "Utf8Text.h"
 
 namespace SklibTs {
 
@@ -333,7 +334,7 @@ void TsInfoImpl::ApplyPmt(const TableKey& key, const SkTable& table)
             }
             case DescriptorKind::kIso639Language:
                 if (descriptor.length >= 3)
-                    stream.language.assign(reinterpret_cast<const char*>(descriptor.data.data()), 3);
+                    stream.language = Latin1CodeToUtf8(descriptor.data.data(), 3);
                 break;
             default: break;
             }

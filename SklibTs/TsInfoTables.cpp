@@ -44,6 +44,27 @@ void TsInfoImpl::ResetTables()
     deadlines_.clear();
     deadlineIndex_.clear();
     tableLastSeen_.clear();
+    tableBudget_.Clear();
+}
+
+void TsInfoImpl::KeepTableBudget(const TableKey& key)
+{
+    const auto raw = rawTables_.find(key);
+    const auto stored = tables.find(key);
+    tableBudget_.Touch(key, TableBudget::SectionBytes(raw != rawTables_.end() ? raw->second.get() : nullptr) +
+                                TableBudget::SectionBytes(stored != tables.end() ? stored->second.get() : nullptr));
+    while (const auto victim = tableBudget_.Victim(key))
+        DropTable(*victim);
+}
+
+void TsInfoImpl::DropTable(const TableKey& key)
+{
+    ExpireTable(key);
+    rawTables_.erase(key);
+    RemoveTableDeadlines(key);
+    tableLastSeen_.erase(key);
+    tableBudget_.Forget(key);
+    ++tablesDropped;
 }
 
 void TsInfoImpl::CollectSections(uint32_t pid, const SkTp& tp, int64_t time)
@@ -108,8 +129,10 @@ void TsInfoImpl::StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> sec
         return;
     checks_.CheckSection(key, sectionNumber, section->data, section->length, now_);
     tableLastSeen_[key] = time;
-    if (!section->current_next_indicator)
+    if (!section->current_next_indicator) {
+        KeepTableBudget(key);
         return;
+    }
 
     auto& raw = rawTables_[key];
     if (!raw)
@@ -123,13 +146,16 @@ void TsInfoImpl::StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> sec
         raw->last_section_number = section->last_section_number;
     }
     raw->sections[sectionNumber].reset(section.release());
-    if (!raw->IsComplete())
+    if (!raw->IsComplete()) {
+        KeepTableBudget(key);
         return;
+    }
 
     auto stored = std::make_unique<SkTable>(*raw);
     stored->completion_time = time;
     rawTables_.erase(key);
     OnTableComplete(key, std::move(stored), time);
+    KeepTableBudget(key);
 }
 
 void TsInfoImpl::OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> table, int64_t time)
@@ -303,6 +329,8 @@ void TsInfoImpl::ExpireTable(const TableKey& key)
         break;
     }
     tables.erase(stored);
+    const auto raw = rawTables_.find(key);
+    tableBudget_.Resize(key, TableBudget::SectionBytes(raw != rawTables_.end() ? raw->second.get() : nullptr));
     if (tableClass != kClassNone && key.pid < kPidCount && pidImpl_[key.pid] &&
         !HasStoredTableOfClass(key.pid, tableClass, key))
         pidImpl_[key.pid]->tableClassMask &= ~(uint64_t{1} << tableClass);

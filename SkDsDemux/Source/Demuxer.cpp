@@ -1,6 +1,7 @@
 #include "Demuxer.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 
@@ -25,7 +26,16 @@ constexpr int64_t kPcrHalfRange = 0x12C00000000;
 constexpr int64_t kPcrRange = 0x25800000000;
 constexpr HRESULT kInvalidState = static_cast<HRESULT>(0x8007139F);
 
-int32_t Abs32(int32_t v) { return v < 0 ? -v : v; }
+int64_t Distance(int64_t a, int64_t b) { return a > b ? a - b : b - a; }
+
+// Bits of `packets` packets over `interval` PCR ticks, without overflowing for long intervals.
+int64_t PcrRate(int64_t packets, int64_t interval)
+{
+    if (packets <= INT64_MAX / kPacketBitsPcr)
+        return kPacketBitsPcr * packets / interval;
+    const double rate = static_cast<double>(kPacketBitsPcr) * static_cast<double>(packets) / static_cast<double>(interval);
+    return rate < 9.0e18 ? static_cast<int64_t>(rate) : INT64_MAX;
+}
 
 } // namespace
 
@@ -111,8 +121,8 @@ void Demuxer::MeasureWallClockRate(int64_t now)
     const double elapsed = static_cast<double>(now - lastMeasureTime);
     if (elapsed < 100'000'000.0)
         return;
-    const auto rate = static_cast<int64_t>(static_cast<double>(packetCount - lastMeasureCount) * 188 * 8 * 1'000'000 /
-                                           (elapsed / 1000));
+    const double measured = static_cast<double>(packetCount - lastMeasureCount) * 188 * 8 * 1'000'000 / (elapsed / 1000);
+    const auto rate = static_cast<int64_t>(std::min(measured, 1.0e18));
     const int64_t overwritten = rateSamples[rateSampleIndex];
     rateSamples[rateSampleIndex] = rate;
     averageRate = (rateSamples[0] + rateSamples[1] + rateSamples[2]) / 3;
@@ -129,9 +139,9 @@ void Demuxer::MeasureWallClockRate(int64_t now)
     }
     if (!fresh) {
         timingPcrPid = kNoPid;
-        const auto average = static_cast<int32_t>(averageRate);
-        if (averageRate > 1000 && Abs32(bitRate - average) > 500'000)
-            ApplyBitRate(average);
+        const int64_t average = std::min(averageRate, kMaxBitRate);
+        if (average > 1000 && Distance(bitRate, average) > 500'000)
+            ApplyBitRate(static_cast<int32_t>(average));
     }
     AgePcrTracks();
     if (preferredPcrPid == kNoPid)
@@ -188,8 +198,12 @@ void Demuxer::ProcessPcr(const SklibTs::SkTp& tp, int64_t ticks)
         const int64_t step = pcr - track.pcr;
         const int64_t interval = step >= kPcrHalfRange ? kPcrRange - step : step;
         track.pcr = pcr;
-        if (interval != 0) {
-            const int64_t rate = kPacketBitsPcr * (packetCount - track.pcrPacket) / interval;
+        const int64_t rate = interval != 0 ? PcrRate(packetCount - track.pcrPacket, interval) : 0;
+        if (rate > kMaxBitRate) {
+            // A PCR that advanced a few ticks over many packets: no rate, the interval restarts.
+            track.pcrPacket = packetCount;
+            track.stable = false;
+        } else if (interval != 0) {
             track.pcrPacket = packetCount;
             track.rate = rate;
             track.sampleIndex = (track.sampleIndex + 1) % 3;
@@ -209,9 +223,8 @@ void Demuxer::ProcessPcr(const SklibTs::SkTp& tp, int64_t ticks)
             timingPcrPid = pid;
         if (pid == preferredPcrPid)
             timeBaseLocked = true;
-        const auto rate = static_cast<int32_t>(track.rate);
-        if (Abs32(bitRate - rate) > 1000)
-            ApplyBitRate(rate);
+        if (Distance(bitRate, track.rate) > 1000)
+            ApplyBitRate(static_cast<int32_t>(track.rate));
     }
     if (sampleTimeCallback && sampleTimePending && pid == timingPcrPid && track.stable) {
         const int64_t pts = track.pcr / 300 + (sampleFirstPacket - track.pcrPacket) * kPacketBitsPts / track.rate;

@@ -29,6 +29,10 @@ public:
     using SampleTimeCallback = std::function<void(int64_t time, bool& flag)>;
 
     static constexpr int32_t kDefaultBitrate = 10'000'000;
+    // The bit rate is a 32-bit field: a wall-clock rate above this (reading from cache can
+    // exceed 2^31 bit/s) is held at it, and a PCR-derived rate above it, which no transport
+    // stream carries, is rejected rather than taken.
+    static constexpr int64_t kMaxBitRate = 2'000'000'000;
     static constexpr uint32_t kNoPid = 0xFFFFFFFF;
 
     explicit Demuxer(SteadyClock steadyClock = SteadyNowNs);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "RunTool.h"
+#include "TempDir.h"
 #include "TestData.h"
 
 using nlohmann::json;
@@ -30,9 +31,11 @@ json AnalyzeJson(const std::string& args)
     return json::parse(result.out);
 }
 
+// Files of this test process only: other checkouts may run the same tests at the same time.
 std::filesystem::path TempFile(const std::string& name, const std::vector<uint8_t>& bytes)
 {
-    const auto path = std::filesystem::temp_directory_path() / name;
+    static const SktsTest::TempDir dir("skts_analyze");
+    const auto path = dir / name;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                  static_cast<std::streamsize>(bytes.size()));
     return path;

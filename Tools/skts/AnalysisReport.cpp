@@ -6,33 +6,13 @@
 
 #include "EsDescription.h"
 #include "SkTsInfo.h"
+#include "TerminalText.h"
+#include "Utf8Text.h"
 
 namespace Skts {
 
-// Service and network names are wide strings; JSON and the terminal get UTF-8.
-std::string ToUtf8(const std::wstring& text)
-{
-    std::string out;
-    for (const wchar_t wc : text) {
-        const auto c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x110000) {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+// Service and network names are wide strings; JSON and the terminal get valid UTF-8.
+std::string ToUtf8(const std::wstring& text) { return SklibTs::WideToUtf8(text); }
 
 namespace {
 
@@ -166,7 +146,7 @@ nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t by
                 {"stream_type", stream.stream_type},
                 {"kind", info ? info->streamKind : stream.stream_type},
                 {"kind_name", StreamKindName(info ? info->streamKind : stream.stream_type)},
-                {"language", stream.language},
+                {"language", SklibTs::ValidUtf8(stream.language)},
             });
         }
         nlohmann::json ca = nlohmann::json::array();
@@ -203,10 +183,10 @@ nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t by
         };
         if (const SklibTs::VideoStreamInfo* video = info->es.Video()) {
             entry["video"] = VideoJson(*video);
-            entry["description"] = SklibTs::DescribeVideo(*video, info->streamKind);
+            entry["description"] = SklibTs::ValidUtf8(SklibTs::DescribeVideo(*video, info->streamKind));
         } else if (const SklibTs::AudioStreamInfo* audio = info->es.Audio()) {
             entry["audio"] = AudioJson(*audio);
-            entry["description"] = SklibTs::DescribeAudio(*audio, info->streamKind);
+            entry["description"] = SklibTs::ValidUtf8(SklibTs::DescribeAudio(*audio, info->streamKind));
         }
         pids.push_back(std::move(entry));
     }
@@ -221,14 +201,26 @@ void PrintAnalysisReport(const nlohmann::json& report, std::ostream& out)
     std::snprintf(line, sizeof line, "  packet size       %d bytes\n", report["packet_size"].get<int>());
     out << line;
     out << "  packets           " << report["packets"].get<uint64_t>() << '\n';
+    if (report.value("bytes_outside_packets", uint64_t{0}) > 0)
+        out << "  bytes not in packets " << report["bytes_outside_packets"].get<uint64_t>() << '\n';
     out << "  in sync           " << (report["in_sync"].get<bool>() ? "yes" : "no") << '\n';
-    out << "  sync byte errors  " << report["sync_byte_errors"].get<uint32_t>() << '\n';
-    out << "  transport errors  " << report["transport_errors"].get<uint32_t>() << '\n';
+    out << "  sync byte errors  " << report["sync_byte_errors"].get<uint64_t>() << '\n';
+    out << "  transport errors  " << report["transport_errors"].get<uint64_t>() << '\n';
+    const uint64_t changes = report.value("transport_stream_change_count", uint64_t{0});
+    if (changes > 0) {
+        const auto& first = report["transport_stream_changes"][0];
+        out << "  stream changes    " << changes << " (transport_stream_id " << first["old_transport_stream_id"].get<int>()
+            << " -> " << first["new_transport_stream_id"].get<int>() << " at packet " << first["packet"].get<uint64_t>()
+            << (changes > 1 ? ", ..." : "") << "); programs and PIDs are those after the last change\n";
+    }
+    if (report.value("tables_dropped", uint64_t{0}) > 0)
+        out << "  tables dropped    " << report["tables_dropped"].get<uint64_t>()
+            << " (the table store was full: the oldest went first)\n";
     out << "  bit rate          " << FormatBitrate(report["bitrate"].get<int64_t>()) << '\n';
     const int tsid = report["transport_stream_id"].get<int>();
     out << "  transport stream  " << (tsid < 0 ? std::string("unknown") : std::to_string(tsid)) << '\n';
     if (!report["network_name"].get<std::string>().empty())
-        out << "  network           " << report["network_name"].get<std::string>() << '\n';
+        out << "  network           " << ForTerminal(report["network_name"].get<std::string>()) << '\n';
 
     for (const auto& program : report["programs"]) {
         std::snprintf(line, sizeof line, "\nProgram %d  PMT 0x%04X  PCR ", program["program_number"].get<int>(),
@@ -243,8 +235,8 @@ void PrintAnalysisReport(const nlohmann::json& report, std::ostream& out)
         }
         out << "  " << FormatBitrate(program["bitrate"].get<int64_t>()) << '\n';
         if (!program["service_name"].get<std::string>().empty()) {
-            out << "  service \"" << program["service_name"].get<std::string>() << "\" from \""
-                << program["provider_name"].get<std::string>() << "\" (type " << program["service_type"].get<int>()
+            out << "  service \"" << ForTerminal(program["service_name"].get<std::string>()) << "\" from \""
+                << ForTerminal(program["provider_name"].get<std::string>()) << "\" (type " << program["service_type"].get<int>()
                 << ")\n";
         }
         for (const auto& ca : program["ca"]) {
@@ -255,7 +247,7 @@ void PrintAnalysisReport(const nlohmann::json& report, std::ostream& out)
         for (const auto& stream : program["streams"]) {
             std::snprintf(line, sizeof line, "  PID 0x%04X  stream_type 0x%02X  %-16s %s\n", stream["pid"].get<int>(),
                           stream["stream_type"].get<int>(), stream["kind_name"].get<std::string>().c_str(),
-                          stream["language"].get<std::string>().c_str());
+                          ForTerminal(stream["language"].get<std::string>()).c_str());
             out << line;
         }
     }
@@ -271,7 +263,7 @@ void PrintAnalysisReport(const nlohmann::json& report, std::ostream& out)
                       FormatBitrate(pid["max_bitrate"].get<int64_t>()).c_str());
         out << line;
         if (pid.contains("description"))
-            out << "         " << pid["description"].get<std::string>() << '\n';
+            out << "         " << ForTerminal(pid["description"].get<std::string>()) << '\n';
     }
 }
 

@@ -4,22 +4,55 @@
 #include <iostream>
 #include <memory>
 
+#include "AnalyserTotals.h"
 #include "AnalysisReport.h"
 #include "ByteSource.h"
 #include "CommandError.h"
 #include "ConformanceCollector.h"
+#include "EventCoalescer.h"
+#include "EventWriter.h"
 #include "MuxRate.h"
 #include "SkTsInfo.h"
 #include "SkTsPacketInput.h"
+#include "StdoutSink.h"
 
 namespace Skts {
 
 namespace {
 constexpr size_t kMuxRateProbeBytes = size_t{8} << 20;
 constexpr int32_t kFallbackBitrate = 10'000'000;
+
+constexpr auto kJsonErrors = nlohmann::json::error_handler_t::replace;
+
+// The document's keys after "events", as dump(1) would write them inside the object.
+void WriteRemainingKeys(const nlohmann::json& report, std::ostream& out)
+{
+    bool first = true;
+    for (const auto& [key, value] : report.items()) {
+        std::string text = value.dump(1, ' ', false, kJsonErrors);
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2))
+            text.replace(at, 1, "\n ");
+        out << (first ? "" : ",\n") << ' ' << nlohmann::json(key).dump() << ": " << text;
+        first = false;
+    }
+    out << "\n}\n";
+}
+
+nlohmann::json ChangesJson(const AnalyserTotals& totals)
+{
+    nlohmann::json changes = nlohmann::json::array();
+    for (const TransportStreamChange& change : totals.Changes()) {
+        changes.push_back({{"packet", change.packet},
+                           {"time_ms", TicksToMs(change.time)},
+                           {"old_transport_stream_id", change.oldId},
+                           {"new_transport_stream_id", change.newId}});
+    }
+    return changes;
+}
+
 } // namespace
 
-void AddAnalyzeCommand(CLI::App& app, int& exitCode)
+void AddAnalyzeCommand(CLI::App& app, StdoutSink& out, int& exitCode)
 {
     auto options = std::make_shared<AnalyzeOptions>();
     CLI::App* command = app.add_subcommand(
@@ -52,10 +85,10 @@ void AddAnalyzeCommand(CLI::App& app, int& exitCode)
     command->add_flag("--json", options->json, "Print one JSON document instead of the readable summary");
     command->add_flag("--events", options->events,
                       "Print each conformance report as it happens (with --json: an \"events\" array)");
-    command->callback([options, &exitCode] { exitCode = RunAnalyze(*options); });
+    command->callback([options, &out, &exitCode] { exitCode = RunAnalyze(*options, out); });
 }
 
-int RunAnalyze(const AnalyzeOptions& options)
+int RunAnalyze(const AnalyzeOptions& options, StdoutSink& sink)
 {
     ByteSource source(options.input);
     if (!source.IsOpen())
@@ -74,36 +107,66 @@ int RunAnalyze(const AnalyzeOptions& options)
     if (!analyser || !input)
         throw CommandError("out of memory");
     analyser->SetSiStandard(options.siStandard);
-    ConformanceCollector conformance(*analyser, options.events && !options.json ? &std::cout : nullptr,
-                                           options.events && options.json);
+
+    // Events are written as they happen (runs folded), so memory does not grow with them.
+    std::ostream& out = sink.Stream();
+    EventWriter writer(out, options.json);
+    EventCoalescer events([&writer](const AnalyserEvent& event) { writer.Write(event); });
+    EventCoalescer* eventLog = options.events ? &events : nullptr;
+    AnalyserTotals totals(*analyser, [eventLog](const TransportStreamChange& change) {
+        if (eventLog != nullptr)
+            eventLog->Add(ChangeEvent(change));
+    });
+    ConformanceCollector conformance(*analyser, totals, eventLog);
+    if (eventLog != nullptr)
+        writer.Begin();
 
     const int64_t bytesRead = source.ReadAll(options.chunkSize, [&](const uint8_t* data, uint32_t size) {
         input->Write(data, size);
+        return !conformance.Failed() && !sink.Failed();
     });
+    conformance.RethrowFailure();
+    if (sink.Failed())
+        throw CommandError(sink.Error());
     if (bytesRead < 0)
         throw CommandError(source.Error());
     if (bytesRead == 0)
         throw CommandError(source.Name() + " is empty");
 
     SklibTs::SkTsInfoLock lock(*analyser);
-    if (analyser->packetsProcessed == 0)
+    if (totals.Packets() == 0)
         throw CommandError("no transport-stream sync found in " + source.Name());
+    if (eventLog != nullptr) {
+        events.Flush();
+        writer.End();
+    }
 
     nlohmann::json report = BuildAnalysisReport(*analyser, bytesRead);
+    // The analyser's counters restart when the transport_stream_id changes; these cover the input.
+    report["packets"] = totals.Packets();
+    report["sync_byte_errors"] = totals.SyncByteErrors();
+    report["transport_errors"] = totals.TransportErrors();
+    report["bytes_outside_packets"] = static_cast<uint64_t>(bytesRead) - totals.PacketBytes();
+    report["transport_stream_changes"] = ChangesJson(totals);
+    report["transport_stream_change_count"] = totals.ChangeCount();
+    report["tables_dropped"] = totals.TablesDropped();
     report["analysis_bitrate"] = bitrate;
     report["indicators"] = conformance.IndicatorsJson();
     conformance.AddPcrJson(report["pids"]);
-    if (options.events && options.json)
-        report["events"] = conformance.EventsJson();
     if (options.json) {
-        std::cout << report.dump(1) << '\n';
+        if (eventLog != nullptr)
+            WriteRemainingKeys(report, out);
+        else
+            out << report.dump(1, ' ', false, kJsonErrors) << '\n';
     } else {
         if (options.events)
-            std::cout << '\n';
-        PrintAnalysisReport(report, std::cout);
-        PrintPcrStatistics(report["pids"], std::cout);
-        PrintIndicators(report["indicators"], std::cout);
+            out << '\n';
+        PrintAnalysisReport(report, out);
+        PrintPcrStatistics(report["pids"], out);
+        PrintIndicators(report["indicators"], out);
     }
+    if (sink.Failed())
+        throw CommandError(sink.Error());
     return 0;
 }
 

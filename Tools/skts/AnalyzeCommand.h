@@ -8,6 +8,8 @@ class App;
 
 namespace Skts {
 
+class StdoutSink;
+
 struct AnalyzeOptions {
     std::string input;
     size_t chunkSize = 65536;
@@ -17,10 +19,10 @@ struct AnalyzeOptions {
     int32_t siStandard = 2; // DVB, since most streams are DVB
 };
 
-// Adds the "analyze" subcommand; its callback runs the analysis and sets exitCode.
-void AddAnalyzeCommand(CLI::App& app, int& exitCode);
+// Adds the "analyze" subcommand; its callback runs the analysis, prints to out and sets exitCode.
+void AddAnalyzeCommand(CLI::App& app, StdoutSink& out, int& exitCode);
 
 // Reads the input through the packet input into an analyser and prints the summary.
-int RunAnalyze(const AnalyzeOptions& options);
+int RunAnalyze(const AnalyzeOptions& options, StdoutSink& out);
 
 } // namespace Skts

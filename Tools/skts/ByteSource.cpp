@@ -75,15 +75,16 @@ int64_t ByteSource::Read(uint8_t* buffer, size_t size)
     return static_cast<int64_t>(got);
 }
 
-int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<void(const uint8_t*, uint32_t)>& sink)
+int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<bool(const uint8_t*, uint32_t)>& sink)
 {
     if (!error_.empty())
         return -1;
     int64_t total = 0;
     for (size_t offset = 0; offset < ahead_.size(); offset += chunkSize) {
         const size_t size = std::min(chunkSize, ahead_.size() - offset);
-        sink(ahead_.data() + offset, static_cast<uint32_t>(size));
         total += static_cast<int64_t>(size);
+        if (!sink(ahead_.data() + offset, static_cast<uint32_t>(size)))
+            return total;
     }
     ahead_.clear();
     ahead_.shrink_to_fit();
@@ -91,8 +92,9 @@ int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<void(const uin
     for (;;) {
         const size_t got = std::fread(chunk.data(), 1, chunk.size(), file_);
         if (got > 0) {
-            sink(chunk.data(), static_cast<uint32_t>(got));
             total += static_cast<int64_t>(got);
+            if (!sink(chunk.data(), static_cast<uint32_t>(got)))
+                return total;
         }
         if (got < chunk.size()) {
             if (std::ferror(file_)) {

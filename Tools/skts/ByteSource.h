@@ -27,9 +27,10 @@ public:
     // Reads up to size bytes (what Peek held first); 0 at the end, -1 on a read error.
     int64_t Read(uint8_t* buffer, size_t size);
 
-    // Calls sink with every chunk of at most chunkSize bytes until the end of the input.
-    // Returns the bytes read, or -1 on a read error (Error() then says why).
-    int64_t ReadAll(size_t chunkSize, const std::function<void(const uint8_t*, uint32_t)>& sink);
+    // Calls sink with every chunk of at most chunkSize bytes until the end of the input, or
+    // until sink returns false. Returns the bytes read, or -1 on a read error (Error() then
+    // says why).
+    int64_t ReadAll(size_t chunkSize, const std::function<bool(const uint8_t*, uint32_t)>& sink);
 
 private:
     std::FILE* file_ = nullptr;

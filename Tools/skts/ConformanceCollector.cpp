@@ -3,19 +3,18 @@
 #include <cstdio>
 #include <string>
 
+#include "AnalyserTotals.h"
 #include "AnalysisReport.h"
+#include "EventCoalescer.h"
+#include "EventWriter.h"
 #include "SkTsInfo.h"
+#include "TerminalText.h"
 
 namespace Skts {
 
 namespace {
 
 constexpr uint32_t kAllIndicators = (1u << SklibTs::kIndicatorCount) - 1;
-
-double Milliseconds(int64_t ticks)
-{
-    return static_cast<double>(ticks) * 1000.0 / static_cast<double>(SklibTs::kTicksPerSecond);
-}
 
 nlohmann::json LocationJson(const SklibTs::IndicatorLocation& location)
 {
@@ -43,12 +42,19 @@ std::string LocationText(const nlohmann::json& location)
 
 } // namespace
 
-ConformanceCollector::ConformanceCollector(SklibTs::SkTsInfo& analyser, std::ostream* events, bool keepEvents)
-    : eventStream_(events), keepEvents_(keepEvents)
+ConformanceCollector::ConformanceCollector(SklibTs::SkTsInfo& analyser, const AnalyserTotals& totals,
+                                           EventCoalescer* events)
+    : totals_(totals), events_(events)
 {
     analyser.AddIndicatorStateCallback(kAllIndicators, &ConformanceCollector::OnState, this);
     analyser.AddIndicatorReportCallback(kAllIndicators, &ConformanceCollector::OnReport, this);
     analyser.AddAllPcrStatisticsCallback(&ConformanceCollector::OnPcrStatistics, this);
+}
+
+void ConformanceCollector::RethrowFailure() const
+{
+    if (failure_)
+        std::rethrow_exception(failure_);
 }
 
 void ConformanceCollector::OnState(void* context, uint32_t index, const SklibTs::IndicatorRecord& record)
@@ -61,29 +67,36 @@ void ConformanceCollector::OnState(void* context, uint32_t index, const SklibTs:
 void ConformanceCollector::OnReport(void* context, uint32_t index, const SklibTs::IndicatorRecord& record)
 {
     auto& self = *static_cast<ConformanceCollector*>(context);
-    if (index >= SklibTs::kIndicatorCount)
+    if (index >= SklibTs::kIndicatorCount || self.failure_)
         return;
-    self.records_[index] = record;
-    const std::string message = ToUtf8(record.message);
-    if (self.eventStream_ != nullptr) {
-        char head[64];
-        std::snprintf(head, sizeof head, "%12.3f ms  %2u %-22s ", Milliseconds(record.time), index,
-                      SklibTs::IndicatorName(index));
-        *self.eventStream_ << head << message << "  (value " << record.value << ")\n";
-    }
-    if (self.keepEvents_) {
-        self.events_.push_back({{"time_ms", Milliseconds(record.time)},
-                                {"index", index},
-                                {"name", SklibTs::IndicatorName(index)},
-                                {"message", message},
-                                {"value", record.value}});
+    try {
+        self.records_[index] = record;
+        if (self.events_ == nullptr)
+            return;
+        AnalyserEvent event;
+        event.packet = self.totals_.Packets();
+        event.timeMs = TicksToMs(record.time);
+        event.index = static_cast<int32_t>(index);
+        event.name = SklibTs::IndicatorName(index);
+        event.message = ToUtf8(record.message);
+        event.value = record.value;
+        event.location = {record.location.pid, record.location.table_id, record.location.table_id_extension,
+                          record.location.ext2, record.location.ext3};
+        self.events_->Add(std::move(event));
+    } catch (...) {
+        self.failure_ = std::current_exception();
     }
 }
 
 void ConformanceCollector::OnPcrStatistics(void* context, uint32_t pid, const SklibTs::PcrStatistics& statistics,
                                            const SklibTs::PcrSampleDeviation*, uint32_t)
 {
-    static_cast<ConformanceCollector*>(context)->pcr_[pid] = statistics;
+    auto& self = *static_cast<ConformanceCollector*>(context);
+    try {
+        self.pcr_[pid] = statistics;
+    } catch (...) {
+        self.failure_ = std::current_exception();
+    }
 }
 
 nlohmann::json ConformanceCollector::IndicatorsJson() const
@@ -102,7 +115,7 @@ nlohmann::json ConformanceCollector::IndicatorsJson() const
             {"message", ToUtf8(record.message)},
             {"value", record.value},
             {"location", LocationJson(record.location)},
-            {"time_ms", Milliseconds(record.time)},
+            {"time_ms", TicksToMs(record.time)},
         });
     }
     return indicators;
@@ -141,7 +154,7 @@ void PrintIndicators(const nlohmann::json& indicators, std::ostream& out)
         const char* state = indicator["active"].get<bool>() ? "active" : indicator["latched"].get<bool>() ? "latched" : "";
         std::snprintf(line, sizeof line, "  %2u %-22s %8u  %-7s  ", indicator["index"].get<uint32_t>(),
                       indicator["name"].get<std::string>().c_str(), indicator["count"].get<uint32_t>(), state);
-        out << line << indicator["message"].get<std::string>() << "  (value " << indicator["value"].get<double>()
+        out << line << ForTerminal(indicator["message"].get<std::string>()) << "  (value " << indicator["value"].get<double>()
             << ", at " << LocationText(indicator["location"]) << ")\n";
     }
 }

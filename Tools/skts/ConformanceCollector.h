@@ -4,10 +4,10 @@
 // latest PCR accuracy and jitter per PCR PID.
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <ostream>
-#include <vector>
 
 #include "ConformanceTypes.h"
 
@@ -17,19 +17,24 @@ class SkTsInfo;
 
 namespace Skts {
 
+class AnalyserTotals;
+class EventCoalescer;
+
 class ConformanceCollector {
 public:
-    // Registers with the analyser; `events` (may be null) receives one line per report.
-    ConformanceCollector(SklibTs::SkTsInfo& analyser, std::ostream* events, bool keepEvents);
+    // Registers with the analyser; `events` (may be null) receives every report as it happens.
+    ConformanceCollector(SklibTs::SkTsInfo& analyser, const AnalyserTotals& totals, EventCoalescer* events);
     ConformanceCollector(const ConformanceCollector&) = delete;
     ConformanceCollector& operator=(const ConformanceCollector&) = delete;
 
     // "indicators": every indicator raised at least once, by index.
     nlohmann::json IndicatorsJson() const;
-    // "events": the reports in order, when kept.
-    nlohmann::json EventsJson() const { return events_; }
     // Adds "pcr" to each PID entry of `pids` that carries PCRs.
     void AddPcrJson(nlohmann::json& pids) const;
+    // Nothing may be thrown through the analyser: a callback that failed keeps its exception,
+    // and the command rethrows it after the write that called it.
+    bool Failed() const { return failure_ != nullptr; }
+    void RethrowFailure() const;
 
 private:
     static void OnState(void* context, uint32_t index, const SklibTs::IndicatorRecord& record);
@@ -39,9 +44,9 @@ private:
 
     std::array<SklibTs::IndicatorRecord, SklibTs::kIndicatorCount> records_{};
     std::map<uint32_t, SklibTs::PcrStatistics> pcr_;
-    std::ostream* eventStream_;
-    bool keepEvents_;
-    nlohmann::json events_ = nlohmann::json::array();
+    const AnalyserTotals& totals_;
+    EventCoalescer* events_;
+    std::exception_ptr failure_;
 };
 
 // The readable forms of the two sections, printed after the PID table.

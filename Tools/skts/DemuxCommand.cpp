@@ -3,16 +3,19 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "AnalyserTotals.h"
 #include "ByteSource.h"
 #include "CommandError.h"
 #include "Demuxer.h"
+#include "OutputFiles.h"
 #include "SkTsInfo.h"
+#include "StdoutSink.h"
 #include "TableKey.h"
 
 namespace Skts {
@@ -21,48 +24,53 @@ namespace {
 
 constexpr int64_t kNoPts = std::numeric_limits<int64_t>::min();
 
-// Where the payloads of one PID go, and what was seen of them.
+// What was seen of the payloads of one PID.
 struct PidOutput {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{nullptr, &std::fclose};
     uint64_t pes = 0;
     uint64_t bytes = 0;
     uint64_t dataLost = 0;
     int64_t firstPts = kNoPts;
     int64_t lastPts = kNoPts;
-    bool writeFailed = false;
 };
 
 class DemuxSession {
 public:
-    explicit DemuxSession(std::filesystem::path outputDir) : outputDir_(std::move(outputDir)) {}
+    explicit DemuxSession(const std::filesystem::path& outputDir) : files_(outputDir) {}
 
     HRESULT Init()
     {
         const HRESULT hr = engine_.Init();
         if (FAILED(hr))
             return hr;
-        engine_.Analyser()->SetSiStandard(SklibTs::kSiDvb);
-        engine_.Analyser()->AddAllTablesCallback(&DemuxSession::OnTable, this);
+        SklibTs::SkTsInfo& analyser = *engine_.Analyser();
+        analyser.SetSiStandard(SklibTs::kSiDvb);
+        totals_ = std::make_unique<AnalyserTotals>(analyser);
+        analyser.AddAllTablesCallback(&DemuxSession::OnTable, this);
+        analyser.AddPacketCallback(&DemuxSession::OnPacket, this);
         return S_OK;
     }
 
-    void Map(uint32_t pid)
+    // False when its output file cannot be made (FilesError() says why).
+    bool Map(uint32_t pid)
     {
         if (engine_.Entry(pid) != nullptr)
-            return;
+            return true;
         engine_.AddPid(pid, &DemuxSession::OnPes, this);
-        PidOutput& output = outputs_[pid];
-        char name[16];
-        std::snprintf(name, sizeof name, "0x%04x.es", pid);
-        const auto path = outputDir_ / name;
-        output.file.reset(std::fopen(path.string().c_str(), "wb"));
-        if (!output.file)
-            throw CommandError("cannot write " + path.string());
+        outputs_[pid];
+        return files_.Create(pid);
     }
 
     void MapAllPrograms(bool enabled) { autoMap_ = enabled; }
     // A PES still being assembled when the input ends is incomplete and is not written.
-    void Process(const uint8_t* data, uint32_t size) { engine_.ProcessSample(data, static_cast<int32_t>(size)); }
+    // False once an output failed: the rest of the input is not worth reading.
+    bool Process(const uint8_t* data, uint32_t size)
+    {
+        engine_.ProcessSample(data, static_cast<int32_t>(size));
+        return !files_.Failed();
+    }
+
+    bool Commit() { return files_.Commit(); }
+    const std::string& FilesError() const { return files_.Error(); }
 
     nlohmann::json Report() const
     {
@@ -81,15 +89,41 @@ public:
                 {"timing_pcr_pid", timing == DsDemux::Demuxer::kNoPid ? nlohmann::json(nullptr) : nlohmann::json(timing)},
                 {"time_base_locked", engine_.TimeBaseLocked()},
                 {"packets", engine_.PacketCount()},
+                {"analysed_packets", totals_->Packets()},
                 {"pids", std::move(pids)}};
     }
 
-    bool WriteFailed() const
+    // Why a stream the packet input found in sync gave nothing to write; empty when it gave some.
+    std::string NothingDemultiplexed() const
     {
+        uint64_t pes = 0;
         for (const auto& [pid, output] : outputs_)
-            if (output.writeFailed)
-                return true;
-        return false;
+            pes += output.pes;
+        const uint64_t packets = totals_->Packets();
+        if (pes > 0 || packets == 0)
+            return {};
+        std::string why;
+        const uint64_t stopped = packets - delivered_;
+        if (delivered_ == 0) {
+            const uint64_t transportErrors = totals_->TransportErrors();
+            const uint64_t syncErrors = totals_->SyncByteErrors();
+            const uint64_t scrambled = stopped - std::min(stopped, transportErrors + syncErrors);
+            if (scrambled == packets)
+                why = "every packet is scrambled";
+            else if (transportErrors == packets)
+                why = "every packet has the transport_error_indicator set";
+            else
+                why = "no packet is usable (" + std::to_string(scrambled) + " scrambled, " +
+                      std::to_string(transportErrors) + " with the transport_error_indicator, " +
+                      std::to_string(syncErrors) + " without a sync byte)";
+        } else if (outputs_.empty()) {
+            why = "no program was found (no PAT and PMT) to map PIDs from; name them with --pid";
+        } else {
+            why = "the mapped PIDs carried no complete PES packet";
+            if (stopped > 0)
+                why += " (" + std::to_string(stopped) + " packets were scrambled or damaged)";
+        }
+        return "in sync, " + std::to_string(packets) + " packets, nothing demultiplexed: " + why;
     }
 
 private:
@@ -97,6 +131,11 @@ private:
     {
         auto* self = static_cast<DemuxSession*>(context);
         self->Record(pid, *entry.pes);
+    }
+
+    static void OnPacket(void* context, const uint8_t*, uint32_t, const int64_t*)
+    {
+        ++static_cast<DemuxSession*>(context)->delivered_;
     }
 
     void Record(uint32_t pid, const DsDemux::PesData& pes)
@@ -114,28 +153,32 @@ private:
         }
         if (payload == nullptr || size == 0)
             return;
-        output.bytes += size;
-        if (std::fwrite(payload, 1, size, output.file.get()) != size)
-            output.writeFailed = true;
+        if (files_.Write(pid, payload, size))
+            output.bytes += size;
     }
 
     // Like an application: every elementary PID of a program is mapped once its PMT is known.
+    // Called by the analyser, so nothing may be thrown from here: a failure stays in files_.
     static void OnTable(void* context, const SklibTs::TableKey* key, SklibTs::SkTable*, uint16_t)
     {
         auto* self = static_cast<DemuxSession*>(context);
-        if (!self->autoMap_ || key->table_id != 0x02)
+        if (!self->autoMap_ || key->table_id != 0x02 || self->files_.Failed())
             return;
         const auto program = self->engine_.Analyser()->programs.find(static_cast<int32_t>(key->table_id_extension));
         if (program == self->engine_.Analyser()->programs.end())
             return;
-        for (const auto& stream : program->second.streams)
-            self->Map(stream.elementary_pid);
+        for (const auto& stream : program->second.streams) {
+            if (!self->Map(stream.elementary_pid))
+                return;
+        }
         self->engine_.UpdatePcrPids();
     }
 
-    std::filesystem::path outputDir_;
+    OutputFiles files_;
     DsDemux::Demuxer engine_;
+    std::unique_ptr<AnalyserTotals> totals_;
     std::map<uint32_t, PidOutput> outputs_;
+    uint64_t delivered_ = 0;
     bool autoMap_ = false;
 };
 
@@ -185,7 +228,7 @@ void PrintReport(const nlohmann::json& report, std::ostream& out)
 
 } // namespace
 
-void AddDemuxCommand(CLI::App& app, int& exitCode)
+void AddDemuxCommand(CLI::App& app, StdoutSink& out, int& exitCode)
 {
     auto options = std::make_shared<DemuxOptions>();
     CLI::App* command = app.add_subcommand(
@@ -201,10 +244,10 @@ void AddDemuxCommand(CLI::App& app, int& exitCode)
     command->add_option("--chunk", options->chunkSize, "Bytes handed to the engine per sample (default 65536)")
         ->check(CLI::Range(size_t{1}, size_t{64} << 20));
     command->add_flag("--json", options->json, "Print one JSON document instead of the summary");
-    command->callback([options, &exitCode] { exitCode = RunDemux(*options); });
+    command->callback([options, &out, &exitCode] { exitCode = RunDemux(*options, out); });
 }
 
-int RunDemux(const DemuxOptions& options)
+int RunDemux(const DemuxOptions& options, StdoutSink& sink)
 {
     std::vector<uint32_t> pids;
     for (const std::string& text : options.pids)
@@ -217,29 +260,37 @@ int RunDemux(const DemuxOptions& options)
     if (ec)
         throw CommandError("cannot create " + options.outputDir + ": " + ec.message());
 
+    // On any failure below the session's files are removed with it.
     DemuxSession session(options.outputDir);
     if (FAILED(session.Init()))
         throw CommandError("the demultiplexer engine could not start");
-    for (uint32_t pid : pids)
-        session.Map(pid);
+    for (uint32_t pid : pids) {
+        if (!session.Map(pid))
+            throw CommandError(session.FilesError());
+    }
     session.MapAllPrograms(pids.empty());
 
     const int64_t bytesRead =
-        source.ReadAll(options.chunkSize, [&](const uint8_t* data, uint32_t size) { session.Process(data, size); });
+        source.ReadAll(options.chunkSize, [&](const uint8_t* data, uint32_t size) { return session.Process(data, size); });
+    if (!session.FilesError().empty())
+        throw CommandError(session.FilesError());
     if (bytesRead < 0)
         throw CommandError(source.Error());
     if (bytesRead == 0)
         throw CommandError(source.Name() + " is empty");
-    if (session.WriteFailed())
-        throw CommandError("writing to " + options.outputDir + " failed");
 
     const nlohmann::json report = session.Report();
-    if (report["packets"].get<int64_t>() == 0)
+    if (report["analysed_packets"].get<uint64_t>() == 0)
         throw CommandError("no transport-stream sync found in " + source.Name());
+    if (const std::string nothing = session.NothingDemultiplexed(); !nothing.empty())
+        throw CommandError(nothing);
+    if (!session.Commit())
+        throw CommandError(session.FilesError());
+    std::ostream& out = sink.Stream();
     if (options.json)
-        std::cout << report.dump(1) << '\n';
+        out << report.dump(1) << '\n';
     else
-        PrintReport(report, std::cout);
+        PrintReport(report, out);
     return 0;
 }
 

@@ -9,6 +9,8 @@ class App;
 
 namespace Skts {
 
+class StdoutSink;
+
 struct DemuxOptions {
     std::string input;
     std::string outputDir = "out";
@@ -18,7 +20,7 @@ struct DemuxOptions {
 };
 
 // Adds the "demux" subcommand; its callback runs the engine and sets exitCode.
-void AddDemuxCommand(CLI::App& app, int& exitCode);
-int RunDemux(const DemuxOptions& options);
+void AddDemuxCommand(CLI::App& app, StdoutSink& out, int& exitCode);
+int RunDemux(const DemuxOptions& options, StdoutSink& out);
 
 } // namespace Skts

@@ -28,6 +28,7 @@
 #include "SkDsDemux.h"
 #include "SkTsInfo.h"
 #include "SkTsPacketInput.h"
+#include "StdoutSink.h"
 
 namespace Skts {
 
@@ -540,7 +541,7 @@ void PrintReport(const nlohmann::json& report, std::ostream& out)
 
 } // namespace
 
-void AddPlayCommand(CLI::App& app, int& exitCode)
+void AddPlayCommand(CLI::App& app, StdoutSink& out, int& exitCode)
 {
     auto options = std::make_shared<PlayOptions>();
     CLI::App* command = app.add_subcommand(
@@ -565,10 +566,10 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
         ->check(CLI::IsMember({"demux", "system", "none"}));
     command->add_flag("--discard", options->discard, "Count what arrives but write no files");
     command->add_flag("--json", options->json, "Print one JSON document instead of the summary");
-    command->callback([options, &exitCode] { exitCode = RunPlay(*options); });
+    command->callback([options, &out, &exitCode] { exitCode = RunPlay(*options, out); });
 }
 
-int RunPlay(const PlayOptions& options)
+int RunPlay(const PlayOptions& options, StdoutSink& out)
 {
     ByteSource source(options.input);
     if (!source.IsOpen())
@@ -642,10 +643,10 @@ int RunPlay(const PlayOptions& options)
                                    {"av_offset_error_ms", AvOffsetError(sinks)},
                                    {"pins", std::move(pins)}};
     if (options.json)
-        std::cout << report.dump(1) << '\n';
+        out.Stream() << report.dump(1) << '\n';
     else
-        PrintReport(report, std::cout);
-    return 0;
+        PrintReport(report, out.Stream());
+    return kExitSuccess;
 }
 
 } // namespace Skts

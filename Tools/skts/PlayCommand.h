@@ -9,6 +9,8 @@ class App;
 
 namespace Skts {
 
+class StdoutSink;
+
 struct PlayOptions {
     std::string input;
     std::vector<std::string> pins; // NAME=PID[,PID...][:video|audio|data]
@@ -23,7 +25,7 @@ struct PlayOptions {
 };
 
 // Adds the "play" subcommand; its callback plays the input through the filter graph.
-void AddPlayCommand(CLI::App& app, int& exitCode);
-int RunPlay(const PlayOptions& options);
+void AddPlayCommand(CLI::App& app, StdoutSink& out, int& exitCode);
+int RunPlay(const PlayOptions& options, StdoutSink& out);
 
 } // namespace Skts

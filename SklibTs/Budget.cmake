@@ -1,0 +1,1 @@
+target_sources(SklibTs PRIVATE TableBudget.cpp)

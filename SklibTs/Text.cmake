@@ -1,0 +1,1 @@
+target_sources(SklibTsPsi PRIVATE Utf8Text.cpp)

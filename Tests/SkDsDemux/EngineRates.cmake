@@ -1,0 +1,2 @@
+skts_add_test(SkDsDemuxRateTests EngineRateTests.cpp)
+target_link_libraries(SkDsDemuxRateTests PRIVATE SkDsDemux)

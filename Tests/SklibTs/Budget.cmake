@@ -1,0 +1,2 @@
+skts_add_test(SklibTsBudgetTests TableBudgetTests.cpp)
+target_link_libraries(SklibTsBudgetTests PRIVATE SklibTs)

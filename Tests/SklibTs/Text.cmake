@@ -1,0 +1,2 @@
+skts_add_test(SklibTsTextTests Utf8TextTests.cpp)
+target_link_libraries(SklibTsTextTests PRIVATE SklibTsPsi)

@@ -1,0 +1,5 @@
+find_package(nlohmann_json REQUIRED)
+skts_add_test(SktsHostileTests HostileAnalyzeTests.cpp HostileDemuxTests.cpp)
+target_link_libraries(SktsHostileTests PRIVATE nlohmann_json::nlohmann_json)
+target_compile_definitions(SktsHostileTests PRIVATE SKTS_TOOL="$<TARGET_FILE:skts>")
+add_dependencies(SktsHostileTests skts)

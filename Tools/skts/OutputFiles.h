@@ -1,0 +1,57 @@
+#pragma once
+// The demultiplexer's output files, one per PID, with every write and every close checked.
+// Only a bounded number are open at once (the least recently written is closed and reopened
+// for appending when its PID has data again), so thousands of PIDs need no more descriptors
+// than that. A run that fails removes the files it made: no half-made outputs stay behind.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace Skts {
+
+class OutputFiles {
+public:
+    static constexpr size_t kMaxOpenFiles = 64;
+
+    explicit OutputFiles(std::filesystem::path directory, size_t maxOpen = kMaxOpenFiles);
+    // Closes what is open; unless Commit() succeeded, removes every file made.
+    ~OutputFiles();
+    OutputFiles(const OutputFiles&) = delete;
+    OutputFiles& operator=(const OutputFiles&) = delete;
+
+    // Makes (or empties) DIR/0xNNNN.es for the PID. False on failure, Error() says why.
+    bool Create(uint32_t pid);
+    bool Write(uint32_t pid, const uint8_t* data, size_t size);
+    // Closes every file, checking each; the files then stay. False on failure.
+    bool Commit();
+
+    bool Failed() const { return !error_.empty(); }
+    // "cannot write DIR/0xNNNN.es: <reason>".
+    const std::string& Error() const { return error_; }
+    size_t OpenCount() const { return lru_.size(); }
+
+private:
+    using Handle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+    struct File {
+        std::filesystem::path path;
+        Handle handle{nullptr, &std::fclose};
+        std::list<uint32_t>::iterator lruEntry;
+    };
+
+    bool Open(uint32_t pid, File& file, const char* mode);
+    bool Close(File& file);
+    bool Fail(const File& file, int error);
+
+    std::filesystem::path directory_;
+    size_t maxOpen_;
+    std::map<uint32_t, File> files_;
+    std::list<uint32_t> lru_; // open files, least recently used first
+    std::string error_;
+    bool committed_ = false;
+};
+
+} // namespace Skts

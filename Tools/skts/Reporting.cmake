@@ -1,0 +1,7 @@
+target_sources(skts PRIVATE
+  AnalyserTotals.cpp
+  EventCoalescer.cpp
+  EventWriter.cpp
+  StdoutSink.cpp
+  TerminalText.cpp
+)
