@@ -1,6 +1,10 @@
 #include "OutputFiles.h"
 
+#if defined(_WIN32)
+#include <cstdio>
+#else
 #include <sys/resource.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -12,9 +16,15 @@ OutputFiles::OutputFiles(std::filesystem::path directory, size_t maxOpen)
 {
     // Leave half of a low descriptor limit to the rest of the process (the input, the
     // libraries, a sanitizer's runtime); running out is still handled when it happens.
+#if defined(_WIN32)
+    const auto streams = static_cast<size_t>(_getmaxstdio()); // the C runtime's own limit
+    if (streams < 2 * maxOpen_ + 16)
+        maxOpen_ = streams > 18 ? (streams - 16) / 2 : 1;
+#else
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < 2 * maxOpen_ + 16)
         maxOpen_ = limit.rlim_cur > 18 ? static_cast<size_t>((limit.rlim_cur - 16) / 2) : 1;
+#endif
 }
 
 OutputFiles::~OutputFiles()
