@@ -111,6 +111,7 @@ inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154u);
 
 inline constexpr HRESULT VFW_S_NO_MORE_ITEMS = MakeHResult(0x00040103u);
 inline constexpr HRESULT VFW_S_STATE_INTERMEDIATE = MakeHResult(0x00040237u);
+inline constexpr HRESULT VFW_S_CANT_CUE = MakeHResult(0x00040268u);
 inline constexpr HRESULT VFW_S_NO_STOP_TIME = MakeHResult(0x00040270u);
 inline constexpr HRESULT VFW_E_INVALIDMEDIATYPE = MakeHResult(0x80040200u);
 inline constexpr HRESULT VFW_E_NEED_OWNER = MakeHResult(0x80040202u);

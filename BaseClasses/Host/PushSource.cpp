@@ -112,4 +112,10 @@ PushSource::~PushSource() = default;
 
 CBasePin* PushSource::GetPin(int n) { return n == 0 ? &pin_ : nullptr; }
 
+HRESULT PushSource::GetState(DWORD dwMSecs, FILTER_STATE* State)
+{
+    const HRESULT hr = CBaseFilter::GetState(dwMSecs, State);
+    return hr == S_OK && *State == State_Paused ? VFW_S_CANT_CUE : hr;
+}
+
 } // namespace DsHost

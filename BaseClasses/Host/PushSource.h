@@ -55,6 +55,10 @@ public:
     CBasePin* GetPin(int n) override;
     IPin* OutputPin() { return &pin_; }
 
+    // A live source: paused, it cannot cue data ahead, so a graph must not wait for renderers
+    // to preroll before it runs (VFW_S_CANT_CUE while paused).
+    HRESULT GetState(DWORD dwMSecs, FILTER_STATE* State) override;
+
     uint64_t SamplesDelivered() const { return samples_.load(); }
     uint64_t BytesDelivered() const { return bytes_.load(); }
 

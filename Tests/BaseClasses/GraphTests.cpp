@@ -106,7 +106,12 @@ TEST_F(HostGraph, SamplesFlowFromSourceToSinkWithBytesTimesAndFlags)
     };
     SourceToSink path(std::make_unique<DsHost::MemoryByteReader>(input, 1), std::move(options));
     ASSERT_EQ(path.Connect(), S_OK);
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(path.source->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
     ASSERT_EQ(path.graph->Run(), S_OK);
+    EXPECT_EQ(path.source->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Running);
     ASSERT_TRUE(path.graph->WaitForCompletion(20000));
     ASSERT_EQ(path.graph->Stop(), S_OK);
 
@@ -137,6 +142,9 @@ TEST_F(HostGraph, TheSampleStreamArrivesWholeFromAFile)
     SourceToSink graph(std::move(reader), {});
     ASSERT_EQ(graph.Connect(), S_OK);
     ASSERT_EQ(graph.graph->Pause(), S_OK); // a push source streams from Pause on
+    FILTER_STATE state = State_Stopped;
+    EXPECT_EQ(graph.source->GetState(0, &state), VFW_S_CANT_CUE) << "live: a graph must not wait for preroll";
+    EXPECT_EQ(state, State_Paused);
     ASSERT_TRUE(graph.graph->WaitForCompletion(20000));
     EXPECT_EQ(graph.graph->AbortCode(), S_OK);
     graph.graph->Stop();
