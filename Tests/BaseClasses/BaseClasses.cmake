@@ -7,5 +7,6 @@ skts_add_test(BaseClassesTests
   GraphTests.cpp
   PinTests.cpp
   Probes.cpp
+  ResultCodeTests.cpp
 )
 target_link_libraries(BaseClassesTests PRIVATE BaseClasses)
