@@ -32,7 +32,7 @@ json AnalyzeJson(const std::string& args)
 
 std::filesystem::path TempFile(const std::string& name, const std::vector<uint8_t>& bytes)
 {
-    const auto path = std::filesystem::temp_directory_path() / name;
+    const auto path = SktsTest::PrivateTempPath(name);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                  static_cast<std::streamsize>(bytes.size()));
     return path;

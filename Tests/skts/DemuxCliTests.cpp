@@ -29,7 +29,7 @@ const std::map<std::string, int> kMuxRates = {
 // Every elementary PID's payloads equal the reference digest and PES count, whatever the chunking.
 TEST(SktsDemuxTest, OutputsMatchTheFactsForEveryChunkSize)
 {
-    const auto outDir = std::filesystem::temp_directory_path() / "skts_demux_test";
+    const auto outDir = SktsTest::PrivateTempPath("skts_demux_test");
     for (std::string_view nameView : SktsTest::kSampleStreams) {
         const std::string name(nameView);
         const auto stream = SktsTest::FindSample(name + ".ts");
@@ -71,7 +71,7 @@ TEST(SktsDemuxTest, OutputsMatchTheFactsForEveryChunkSize)
 TEST(SktsDemuxTest, MapsOnlyTheGivenPidsAndRejectsBadOnes)
 {
     SKTS_REQUIRE_SAMPLE(stream, "h264_aac.ts");
-    const auto outDir = std::filesystem::temp_directory_path() / "skts_demux_pid";
+    const auto outDir = SktsTest::PrivateTempPath("skts_demux_pid");
     std::filesystem::remove_all(outDir);
     const auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " demux --json --pid 0x101 -o " +
                                              outDir.string() + " " + stream.string());
