@@ -1,5 +1,6 @@
 #include "TsInfoImpl.h"
 
+#include <algorithm>
 #include <new>
 
 #include "EsParser.h"
@@ -10,20 +11,23 @@ namespace SklibTs {
 
 namespace {
 
-bool HasPcrField(const uint8_t* packet)
+// The analyser's PCR: the PCR_flag alone decides, and an extension of 300 or more counts as 299.
+int64_t AnalyserPcr(const SkTp& tp)
 {
-    const uint32_t afc = (packet[3] >> 4) & 0x3;
-    return afc >= 2 && packet[4] != 0 && (packet[5] & 0x10) != 0;
+    constexpr uint32_t kLargestExtension = kPcrTicksPerPcrBase - 1;
+    const SkTp::PcrField field = tp.GetPcrField();
+    return field.base * kPcrTicksPerPcrBase + std::min(field.extension, kLargestExtension);
 }
 
-// PCR base * 300 + extension; an extension of 300 or more counts as 299.
-int64_t ReadPcr(const uint8_t* packet)
+// The payload the analyser collects PES packets and sections from: none at all when the
+// adaptation field claims 183 bytes or more, else what the packet view gives.
+const uint8_t* AnalyserPayload(const SkTp& tp, uint32_t& size)
 {
-    const uint8_t* p = packet + 6;
-    const int64_t base = (int64_t{p[0]} << 25) | (int64_t{p[1]} << 17) | (int64_t{p[2]} << 9) |
-                         (int64_t{p[3]} << 1) | (p[4] >> 7);
-    const int64_t extension = ((p[4] & 1) << 8) | p[5];
-    return base * 300 + std::min<int64_t>(extension, 299);
+    constexpr int32_t kLongestFieldWithPayload = 182;
+    size = 0;
+    if (tp.GetAdaptationFieldLength() > kLongestFieldWithPayload)
+        return nullptr;
+    return tp.GetPayload(size);
 }
 
 // PTS_DTS_flags 10 or 11 in a PES header with the optional part.
@@ -160,12 +164,12 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     transportRate_.CountPacket();
     packetSize = size;
 
-    if (packet[0] != kSyncByte) {
+    const SkTp tp(packet, size);
+    if (!tp.HasSyncByte()) {
         ++syncByteErrors;
         Report(ConformanceIndicator::SyncByteError, L"Sync_byte not equal to 0x47", 0.0, IndicatorLocation::None());
         return;
     }
-    const SkTp tp(packet, size);
     const uint32_t pid = static_cast<uint32_t>(tp.GetPid());
     PidInfoImpl& info = PidInfoFor(pid);
     info.seen = true;
@@ -176,8 +180,8 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     if (pid >= 0x20 && pid < kNullPid)
         checks_.TrackUnreferencedPid(pid, references_[pid][kRefPmt] > 0 || info.checks.pmtStreamType == 6, now_);
     info.rateMeter.CountPacket();
-    if (HasPcrField(packet))
-        checks_.CheckPcr(info, *time, ReadPcr(packet), pcrPacketIndex_, tp.GetDiscontinuityIndicator());
+    if (tp.HasPcr())
+        checks_.CheckPcr(info, *time, AnalyserPcr(tp), pcrPacketIndex_, tp.GetDiscontinuityIndicator());
 
     if (tp.GetTransportErrorIndicator()) {
         ++transportErrors;
@@ -204,11 +208,16 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
         return;
     }
 
-    if (IsCollectedStreamKind(info.streamKind))
-        CollectPes(pid, tp);
-    // Table handlers may reset the analyser, which deletes `info`: it is not used after this.
-    if (IsReferencedAsTables(pid))
-        CollectSections(pid, tp, *time);
+    uint32_t payloadSize = 0;
+    const uint8_t* payload = AnalyserPayload(tp, payloadSize);
+    if (payload != nullptr) {
+        const bool unitStart = tp.GetPayloadUnitStart();
+        if (IsCollectedStreamKind(info.streamKind))
+            CollectPes(pid, payload, payloadSize, unitStart);
+        // Table handlers may reset the analyser, which deletes `info`: it is not used after this.
+        if (IsReferencedAsTables(pid))
+            CollectSections(pid, payload, payloadSize, unitStart, *time);
+    }
     NotifyPacket(pid, packet, size, time);
 }
 
@@ -226,18 +235,10 @@ void TsInfoImpl::HandleScrambled(uint32_t pid)
     checks_.OnScrambledPacket(now_);
 }
 
-void TsInfoImpl::CollectPes(uint32_t pid, const SkTp& tp)
+void TsInfoImpl::CollectPes(uint32_t pid, const uint8_t* payload, uint32_t size, bool unitStart)
 {
-    const uint8_t* packet = tp.Data();
-    const uint32_t afc = (packet[3] >> 4) & 0x3;
-    if (afc >= 2 && packet[4] >= 183)
-        return;
-    uint32_t size = 0;
-    const uint8_t* payload = tp.GetPayload(size);
-    if (payload == nullptr)
-        return;
     PesCollector& collector = (*pes_)[pid];
-    if (tp.GetPayloadUnitStart()) {
+    if (unitStart) {
         FlushPes(pid);
         collector.Append(payload, size);
     } else if (!collector.Empty()) {

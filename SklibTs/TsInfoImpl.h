@@ -92,9 +92,9 @@ private:
 
     // Per-packet steps.
     void HandleScrambled(uint32_t pid);
-    void CollectPes(uint32_t pid, const SkTp& tp);
+    void CollectPes(uint32_t pid, const uint8_t* payload, uint32_t size, bool unitStart);
     void FlushPes(uint32_t pid);
-    void CollectSections(uint32_t pid, const SkTp& tp, int64_t time);
+    void CollectSections(uint32_t pid, const uint8_t* payload, uint32_t size, bool unitStart, int64_t time);
     void NotifyPacket(uint32_t pid, const uint8_t* packet, uint32_t packetSize, const int64_t* time);
 
     // Table bookkeeping and program following.

@@ -2,7 +2,6 @@
 // stored by key, table deadlines, classification and the dispatch to the table handlers.
 #include <algorithm>
 
-#include "SkTp.h"
 #include "TsInfoImpl.h"
 
 namespace SklibTs {
@@ -46,17 +45,9 @@ void TsInfoImpl::ResetTables()
     tableLastSeen_.clear();
 }
 
-void TsInfoImpl::CollectSections(uint32_t pid, const SkTp& tp, int64_t time)
+void TsInfoImpl::CollectSections(uint32_t pid, const uint8_t* payload, uint32_t size, bool unitStart, int64_t time)
 {
-    const uint8_t* packet = tp.Data();
-    const uint32_t afc = (packet[3] >> 4) & 0x3;
-    if (afc >= 2 && packet[4] >= 183)
-        return;
-    uint32_t size = 0;
-    const uint8_t* payload = tp.GetPayload(size);
-    if (payload == nullptr)
-        return;
-    if (!tp.GetPayloadUnitStart()) {
+    if (!unitStart) {
         if (sections_[pid])
             FeedSection(pid, payload, size, time);
         return;
