@@ -230,6 +230,7 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
     if (tp.GetDiscontinuityIndicator()) {
         entry->prevCc = 255;
         entry->lastCc = cc;
+        entry->counterKnown = true;
     } else if (tp.HasPayload() && cc != ((entry->lastCc + 1) & 0x0F)) {
         if (cc == entry->lastCc && cc == ((entry->prevCc + 1) & 0x0F)) {
             // A single repetition of a packet that itself came in order: ignored.
@@ -237,18 +238,20 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
             entry->lastCc = cc;
             return;
         }
-        // Only a PES that already holds bytes loses data; a fresh one (say after a PCR-only
-        // first packet of a newly mapped PID) has nothing to lose.
+        // Any PES held loses data, even one still waiting for its start: the lost packet may
+        // have been that start. Until the PID's first counter is known (a PCR-only packet can
+        // come first after mapping) a gap says nothing.
         if (entry->pes) {
-            if (entry->pes->pes.GetState() != SklibTs::SkPes::kIdle)
-                packetsLost = true;
+            packetsLost = packetsLost || entry->counterKnown;
             entry->pes.reset();
         }
         entry->prevCc = entry->lastCc;
         entry->lastCc = cc;
+        entry->counterKnown = true;
     } else if (tp.HasPayload()) {
         entry->prevCc = entry->lastCc;
         entry->lastCc = cc;
+        entry->counterKnown = true;
     }
 
     if (!entry->pes)
@@ -331,6 +334,7 @@ void Demuxer::Reset()
         if (entry) {
             entry->pcrPid = kNoPid;
             entry->pes.reset();
+            entry->counterKnown = false;
         }
     }
     pcrTracks.clear();

@@ -156,6 +156,103 @@ TEST(DemuxerTest, ALostPacketDropsOnlyThePesUnderAssembly)
         EXPECT_EQ(audio[i].bytes, refAudio[i].bytes);
 }
 
+TEST(DemuxerTest, LosingTheStartOfALengthBoundedPesMarksTheNextPes)
+{
+    SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
+    const auto clean = Sample(path);
+    EngineRun reference({0x100, 0x101});
+    reference.Feed(clean);
+
+    // Drop the first packet of an audio PES in the middle: the PES before it completed on its
+    // own length, so the engine holds only an empty PES when the gap shows.
+    auto damaged = clean;
+    size_t starts = 0;
+    for (size_t index : PacketsOf(clean, 0x101)) {
+        if ((clean[index * 188 + 1] & 0x40) && ++starts == 20) {
+            damaged.erase(damaged.begin() + static_cast<std::ptrdiff_t>(index * 188),
+                          damaged.begin() + static_cast<std::ptrdiff_t>(index * 188 + 188));
+            break;
+        }
+    }
+    EngineRun run({0x100, 0x101});
+    run.Feed(damaged);
+    EXPECT_EQ(run.Of(0x101).size() + 1, reference.Of(0x101).size());
+    size_t marks = 0;
+    for (const auto& pes : run.completed)
+        marks += pes.dataLost ? 1 : 0;
+    EXPECT_EQ(marks, 1u);
+}
+
+namespace {
+
+// A PES of `pid` that fills exactly two packets and says so in PES_packet_length; it starts
+// with continuity counter cc.
+std::vector<uint8_t> TwoPacketPes(uint16_t pid, uint8_t cc)
+{
+    std::vector<uint8_t> out(2 * 188, 0x77);
+    for (int i = 0; i < 2; ++i) {
+        uint8_t* p = &out[static_cast<size_t>(i) * 188];
+        p[0] = 0x47;
+        p[1] = static_cast<uint8_t>((i == 0 ? 0x40 : 0) | (pid >> 8));
+        p[2] = static_cast<uint8_t>(pid);
+        p[3] = static_cast<uint8_t>(0x10 | ((cc + i) & 0x0F));
+    }
+    const uint8_t header[] = {0, 0, 1, 0xC0, 0x01, 0x6A, 0x80, 0x00, 0x00}; // 6 + 362 bytes
+    std::copy(std::begin(header), std::end(header), out.begin() + 4);
+    return out;
+}
+
+std::vector<uint8_t> Concatenate(std::initializer_list<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> out;
+    for (const auto& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    std::vector<uint8_t> nulls(188 * 6, 0xFF);
+    for (size_t i = 0; i < nulls.size(); i += 188) {
+        nulls[i] = 0x47;
+        nulls[i + 1] = 0x1F;
+        nulls[i + 3] = 0x10;
+    }
+    out.insert(out.end(), nulls.begin(), nulls.end()); // enough for the packet input's sync search
+    return out;
+}
+
+} // namespace
+
+TEST(DemuxerTest, TheFirstCounterOfANewlyMappedPidIsNoLossButALaterGapIs)
+{
+    // A PCR-only packet comes first; the payload packets that follow do not continue the
+    // counter the entry started with, nor the PCR packet's: nothing was lost while mapped.
+    std::vector<uint8_t> pcrOnly(188, 0xFF);
+    pcrOnly[0] = 0x47;
+    pcrOnly[1] = 0x03;
+    pcrOnly[2] = 0x00;
+    pcrOnly[3] = 0x27;
+    pcrOnly[4] = 183;
+    pcrOnly[5] = 0x10;
+    const auto stream = Concatenate({pcrOnly, TwoPacketPes(0x300, 3), TwoPacketPes(0x300, 5)});
+    EngineRun mapped({0x300});
+    mapped.Feed(stream);
+    ASSERT_EQ(mapped.completed.size(), 2u);
+    EXPECT_FALSE(mapped.completed[0].dataLost);
+    EXPECT_FALSE(mapped.completed[1].dataLost);
+    // After a reset the counter is as unknown as after mapping.
+    mapped.engine.Reset();
+    mapped.Feed(stream);
+    ASSERT_EQ(mapped.completed.size(), 4u);
+    EXPECT_FALSE(mapped.completed[2].dataLost);
+
+    // Once a payload packet gave the counter, a gap is a loss even though no PES had started:
+    // the lost packet may have been the start.
+    auto middle = TwoPacketPes(0x300, 2);
+    middle.resize(188);
+    middle[1] = 0x03; // no payload_unit_start_indicator: the tail of a PES begun before mapping
+    EngineRun gap({0x300});
+    gap.Feed(Concatenate({middle, TwoPacketPes(0x300, 5)}));
+    ASSERT_EQ(gap.completed.size(), 1u);
+    EXPECT_TRUE(gap.completed[0].dataLost);
+}
+
 TEST(DemuxerTest, RepeatedPacketsAndDiscontinuities)
 {
     SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
