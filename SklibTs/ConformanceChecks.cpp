@@ -69,7 +69,6 @@ struct ConformanceChecks::State {
     int64_t lastNitActualTime = kNoTime;
     int64_t nitActualDeadline = kNoTime;
     std::map<int32_t, int64_t> nitOther;   // section_number -> last time
-    std::map<TableKey, int64_t> pmtTimes;  // PMT key -> last section time
     // PIDs watched for references, with the time by which each must be referenced again.
     PidSet watched;
     std::array<int64_t, kPidCount> referenceTime;
@@ -79,8 +78,10 @@ struct ConformanceChecks::State {
     State() { referenceTime.fill(kNoTime); }
 };
 
-ConformanceChecks::ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids)
-    : indicators_(indicators), programs_(programs), pids_(pids), state_(std::make_unique<State>()),
+ConformanceChecks::ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids,
+                                     std::map<TableKey, int64_t>& tableLastSeen)
+    : indicators_(indicators), programs_(programs), pids_(pids), tableLastSeen_(tableLastSeen),
+      state_(std::make_unique<State>()),
       pcr_(indicators, pids), rules_(indicators, pids)
 {
 }
@@ -176,7 +177,7 @@ void ConformanceChecks::RunPeriodicChecks(int64_t now)
     for (const auto& [number, program] : programs_) {
         const uint32_t pmtPid = static_cast<uint32_t>(program.pmt_pid);
         const TableKey key{pmtPid, 0x02, static_cast<uint32_t>(number), kAny, kAny};
-        const auto [entry, inserted] = state.pmtTimes.try_emplace(key, now);
+        const auto [entry, inserted] = tableLastSeen_.try_emplace(key, now);
         if (inserted) {
             indicators_.Report(ConformanceIndicator::PmtError, PmtAbsent(pmtPid), 0.0, LocationOf(key), now);
         } else if (now - entry->second > kHalfSecond) {
@@ -337,12 +338,11 @@ void ConformanceChecks::CheckSection(const TableKey& key, int32_t sectionNumber,
         }
     }
     if (tid == 0x02) {
-        const auto found = state.pmtTimes.find(key);
-        if (found != state.pmtTimes.end() && now - found->second > kHalfSecond) {
+        const auto found = tableLastSeen_.find(key);
+        if (found != tableLastSeen_.end() && now - found->second > kHalfSecond) {
             indicators_.Report(ConformanceIndicator::PmtError, PmtAbsent(pid), Seconds(now - found->second),
                                location, now);
         }
-        state.pmtTimes[key] = now;
     }
     rules_.CheckSection(key, sectionNumber, now);
     if (NeedsCrcCheck(tid, state.siStandard) && !CheckCrc32(section, length)) {

@@ -3,6 +3,7 @@
 // per tick. They raise indicators through Indicators and keep their own timing state.
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -13,15 +14,18 @@
 #include "ProgramMap.h"
 #include "RepetitionRules.h"
 #include "SkTsInfo.h"
+#include "TableKey.h"
 
 namespace SklibTs {
 
 class SkTp;
-struct TableKey;
 
 class ConformanceChecks {
 public:
-    ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids);
+    // tableLastSeen is the analyser's map of the time each table key was last seen; the PMT
+    // checks read it and keep it for the programs whose PMT is missing.
+    ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids,
+                      std::map<TableKey, int64_t>& tableLastSeen);
     ~ConformanceChecks();
     ConformanceChecks(const ConformanceChecks&) = delete;
     ConformanceChecks& operator=(const ConformanceChecks&) = delete;
@@ -49,7 +53,8 @@ public:
 
     const RepetitionRuleSet& Rules() const { return rules_.Rules(); }
 
-    // A complete section whose header was read, before it enters table assembly.
+    // A complete section whose header was read, before it enters table assembly and before
+    // its key's last-seen time moves on.
     void CheckSection(const TableKey& key, int32_t sectionNumber, const uint8_t* section, int32_t length,
                       int64_t now);
     // A table that just completed.
@@ -67,6 +72,7 @@ private:
     Indicators& indicators_;
     const ProgramMap& programs_;
     PidInfoTable& pids_;
+    std::map<TableKey, int64_t>& tableLastSeen_;
     std::unique_ptr<State> state_;
     PcrAnalysis pcr_;
     RepetitionChecks rules_;

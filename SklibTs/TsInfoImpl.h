@@ -175,7 +175,7 @@ private:
     int32_t nitPid_ = -1;
 
     Indicators indicators_;
-    ConformanceChecks checks_{indicators_, programs, pidImpl_};
+    ConformanceChecks checks_{indicators_, programs, pidImpl_, tableLastSeen_};
     IsdbtDecoder isdbt_;
     TransportRateMeter transportRate_;
 

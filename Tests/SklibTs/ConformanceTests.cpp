@@ -758,6 +758,31 @@ TEST_F(ConformanceTiming, PmtOfAProgramMustComeEveryHalfSecond)
     }
 }
 
+// The PAT that lists a program starts the clock of its PMT: a PMT 350 ms later is in time,
+// also for a program that was dropped from the PAT and listed again.
+TEST_F(ConformanceTiming, APatStartsTheHalfSecondOfItsProgramsPmt)
+{
+    const Bytes withProgram = SktsTest::LongSection({0x00, 1, 0}, SktsTest::PatBody({{1, 0x100}}));
+    const Bytes withoutProgram = SktsTest::LongSection({0x00, 1, 1}, SktsTest::PatBody({}));
+    const Bytes pmt = SktsTest::LongSection({0x02, 1}, SktsTest::PmtBody(0x1FFF, {}, {{0x1B, 0x200, {}}}));
+    const auto patEvery100ms = [&](const Bytes& pat, int64_t duration, int64_t pmtFrom) {
+        const int64_t start = time;
+        while (time < start + duration) {
+            Send(0, pat);
+            if (pmtFrom >= 0 && time >= start + pmtFrom)
+                Send(0x100, pmt);
+            IdleUntil(time + 100 * kMs);
+        }
+    };
+    IdleUntil(10 * kMs);
+    patEvery100ms(withProgram, kSecond, 350 * kMs);
+    EXPECT_EQ(reports.Count(ConformanceIndicator::PmtError), 0u);
+
+    patEvery100ms(withoutProgram, 2 * kSecond, -1);
+    patEvery100ms(withProgram, kSecond, 350 * kMs);
+    EXPECT_EQ(reports.Count(ConformanceIndicator::PmtError), 0u);
+}
+
 TEST(ConformanceOnSamples, EveryCleanSampleAtItsMuxRateRaisesOnlyTheMissingEit)
 {
     const std::pair<const char*, int32_t> samples[] = {
@@ -786,7 +811,8 @@ TEST(ConformanceChecksTest, SectionsAndReferencesBeforeTheFirstTickRaiseNothing)
     Indicators indicators;
     ProgramMap programs;
     PidInfoTable pids;
-    ConformanceChecks checks(indicators, programs, pids);
+    std::map<TableKey, int64_t> tableLastSeen;
+    ConformanceChecks checks(indicators, programs, pids, tableLastSeen);
     checks.Reset(kSiDvb);
     const Bytes pat = SktsTest::LongSection({0x00, 1}, SktsTest::PatBody({{1, 0x100}}));
     const Bytes nit = SktsTest::LongSection({0x40, 1}, {0xF0, 0x00, 0xF0, 0x00});
