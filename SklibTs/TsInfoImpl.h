@@ -146,6 +146,8 @@ private:
     void AddProgram(int32_t programNumber, int32_t pmtPid);
     void RemoveProgram(int32_t programNumber);
     void DropProgramStreams(Program& program);
+    // The stream_type another program's PMT gives the PID, or none.
+    void ForgetPmtStreamType(uint32_t pid);
     void DropEmmList();
     void AddReference(uint32_t pid, PidReferenceKind kind, int32_t programNumber);
     void RemoveReference(uint32_t pid, PidReferenceKind kind, int32_t programNumber);

@@ -150,6 +150,21 @@ void TsInfoImpl::DropProgramStreams(Program& program)
         RemoveReference(stream.elementary_pid, kRefElementaryStream, number);
         for (const CaEntry& entry : stream.caEntries)
             dropEcm(entry);
+        ForgetPmtStreamType(stream.elementary_pid);
+    }
+}
+
+void TsInfoImpl::ForgetPmtStreamType(uint32_t pid)
+{
+    PidInfoImpl* info = pidImpl_[pid & 0x1FFF].get();
+    if (info == nullptr)
+        return;
+    info->checks.pmtStreamType = -1;
+    for (const auto& [number, program] : programs) {
+        for (const ElementaryStream& stream : program.streams) {
+            if (stream.elementary_pid == pid)
+                info->checks.pmtStreamType = stream.stream_type;
+        }
     }
 }
 

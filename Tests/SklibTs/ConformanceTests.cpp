@@ -783,6 +783,31 @@ TEST_F(ConformanceTiming, APatStartsTheHalfSecondOfItsProgramsPmt)
     EXPECT_EQ(reports.Count(ConformanceIndicator::PmtError), 0u);
 }
 
+// A private-data PID (stream_type 6) is exempt from the unreferenced check only while a PMT
+// lists it.
+TEST_F(ConformanceTiming, APidDroppedFromItsPmtIsUnreferencedWhateverItsStreamTypeWas)
+{
+    const Bytes pat = SktsTest::LongSection({0x00, 1}, SktsTest::PatBody({{1, 0x100}}));
+    const Bytes listed = SktsTest::LongSection({0x02, 1, 0}, SktsTest::PmtBody(0x1FFF, {}, {{0x06, 0x200, {}}}));
+    const Bytes dropped = SktsTest::LongSection({0x02, 1, 1}, SktsTest::PmtBody(0x1FFF, {}, {}));
+    const auto run = [&](const Bytes& pmt, int64_t duration) {
+        const int64_t end = time + duration;
+        while (time < end) {
+            Send(0, pat);
+            Send(0x100, pmt);
+            Packet(0x200);
+            IdleUntil(time + 100 * kMs);
+        }
+    };
+    IdleUntil(10 * kMs);
+    run(listed, 2 * kSecond);
+    EXPECT_EQ(reports.Count(ConformanceIndicator::UnreferencedPid), 0u);
+    run(dropped, 2 * kSecond);
+    const auto unreferenced = reports.Of(ConformanceIndicator::UnreferencedPid);
+    ASSERT_FALSE(unreferenced.empty());
+    EXPECT_EQ(unreferenced[0].record.location, Location(0x200));
+}
+
 TEST(ConformanceOnSamples, EveryCleanSampleAtItsMuxRateRaisesOnlyTheMissingEit)
 {
     const std::pair<const char*, int32_t> samples[] = {
