@@ -34,22 +34,22 @@ Demuxer::Demuxer(SteadyClock steadyClock) : steadyClock_(std::move(steadyClock))
 Demuxer::~Demuxer()
 {
     pidTable.clear();
-    delete packetInput;
-    delete analyser;
+    packetInput.reset();
+    analyser.reset();
 }
 
 HRESULT Demuxer::Init()
 {
+    packetInput.reset();
+    analyser.reset();
     const SklibTs::ToolkitVersion version = SklibTs::GetToolkitVersion();
-    if (version.major != 1 || version.minor != 11 || version.patch != 3 || version.build != 53) {
-        analyser = nullptr;
+    if (version.major != 1 || version.minor != 11 || version.patch != 3 || version.build != 53)
         return E_FAIL;
-    }
-    analyser = SklibTs::CreateTsInfo();
+    analyser.reset(SklibTs::CreateTsInfo());
     if (analyser == nullptr)
         return E_FAIL;
     bitRate = kDefaultBitrate;
-    packetInput = SklibTs::CreateTsPacketInput(analyser, bitRate);
+    packetInput.reset(SklibTs::CreateTsPacketInput(analyser.get(), bitRate));
     if (packetInput == nullptr)
         return E_FAIL;
     packetDuration = static_cast<int32_t>(kPacketBitTicks / bitRate);
