@@ -267,8 +267,9 @@ TEST(EsAac, AdtsHeaders)
     const Case cases[] = {
         {{0, 0, 1, 200, 0}, true, A::kFlagAacProfile, A::kAacMain, 13, 96000},
         {{2, 11, 7, 200, 0}, true, A::kFlagAacProfile, A::kAacSsr, 19, 8000},
-        {{3, 12, 6, 200, 0}, true, 0, 0, 18, 7350},   // profile 3: no profile
+        {{3, 10, 6, 200, 0}, true, 0, 0, 18, 11025},  // profile 3: no profile
         {{1, 4, 0, 200, 0}, true, A::kFlagAacProfile, A::kAacLc, 0, 44100}, // configuration in the PCE
+        {{1, 12, 2, 200, 0}, false, 0, 0, 0, 0},      // 7350 Hz exists for MPEG-4 only: reserved in ADTS
         {{1, 13, 2, 200, 0}, false, 0, 0, 0, 0},      // reserved sampling index
         {{1, 3, 2, 6, 0}, false, 0, 0, 0, 0},         // frame shorter than its header
     };

@@ -519,9 +519,11 @@ TEST(EsHevc, ParameterSets)
     const Bytes sps = HevcSps(p);
     EXPECT_EQ(ParseHevcUnits(es, {Bytes(sps.begin(), sps.begin() + 20)}), nullptr);
     EXPECT_EQ(es.Video()->width, 3840u);
+    // With neither a VPS nor a stored record, the (first) SPS still makes a record.
     EsProperties fresh;
     info = ParseHevcUnits(fresh, {HevcSps({}), sps});
     ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->flags, V::kFlagSize | V::kFlagChromaFormat | V::kFlagBitDepth);
     EXPECT_EQ(info->width, 1920u);
 }
 
