@@ -13,6 +13,7 @@
 #include <uuids.h>
 #include <bdaiface.h>
 #include <vfwmsgs.h>
+#include <evcode.h>
 #else
 #include "Compat/ComTypes.h"
 #include "Compat/ComGuids.h"
