@@ -6,6 +6,7 @@
 #include "EsParser.h"
 #include "SkPes.h"
 #include "SkTp.h"
+#include "StreamKind.h"
 
 namespace SklibTs {
 
@@ -39,18 +40,6 @@ bool PesHasPts(const uint8_t* pes, uint32_t size)
 }
 
 } // namespace
-
-bool IsCollectedStreamKind(int32_t streamKind)
-{
-    switch (streamKind) {
-    case 0x01: case 0x02: case 0x03: case 0x04: case 0x0F: case 0x11: case 0x1B: case 0x21:
-    case 0x24: case 0x32: case 0x81: case 0x87: case 0xEA:
-    case 256: case 257: case 258: case 263:
-        return true;
-    default:
-        return false;
-    }
-}
 
 SkTsInfo::SkTsInfo() = default;
 SkTsInfo::~SkTsInfo() = default;
@@ -177,8 +166,10 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     ++info.packetCount;
 
     checks_.CheckContinuity(info, tp, now_);
-    if (pid >= 0x20 && pid < kNullPid)
-        checks_.TrackUnreferencedPid(pid, references_[pid][kRefPmt] > 0 || info.checks.pmtStreamType == 6, now_);
+    if (pid >= 0x20 && pid < kNullPid) {
+        const bool referenced = references_[pid][kRefPmt] > 0 || info.checks.pmtStreamType == StreamKind::kPrivatePes;
+        checks_.TrackUnreferencedPid(pid, referenced, now_);
+    }
     info.rateMeter.CountPacket();
     if (tp.HasPcr())
         checks_.CheckPcr(info, *time, AnalyserPcr(tp), pcrPacketIndex_, tp.GetDiscontinuityIndicator());
@@ -212,7 +203,7 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     const uint8_t* payload = AnalyserPayload(tp, payloadSize);
     if (payload != nullptr) {
         const bool unitStart = tp.GetPayloadUnitStart();
-        if (IsCollectedStreamKind(info.streamKind))
+        if (IsCollectedKind(info.streamKind))
             CollectPes(pid, payload, payloadSize, unitStart);
         // Table handlers may reset the analyser, which deletes `info`: it is not used after this.
         if (IsReferencedAsTables(pid))

@@ -98,17 +98,6 @@ private:
     void NotifyPacket(uint32_t pid, const uint8_t* packet, uint32_t packetSize, const int64_t* time);
 
     // Table bookkeeping and program following.
-    enum TableClass : int32_t {
-        kClassNone = 0,
-        kClassPat = 1,
-        kClassCat = 2,
-        kClassPmt = 3,
-        kClassNitActual = 7,
-        kClassSdtActual = 9,
-        kClassMgt = 35,
-        kClassTvct = 36,
-        kClassCvct = 37,
-    };
     enum class DeadlineAction : int32_t { Notify = 0, Expire = 1 };
     struct Deadline {
         int64_t time;
@@ -129,7 +118,6 @@ private:
     void OnSectionComplete(uint32_t pid, std::unique_ptr<RawTableSection> section, int64_t time);
     void StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> section, int64_t time);
     void OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> table, int64_t time);
-    int32_t ClassifyTable(const TableKey& key) const;
     void ApplyTable(int32_t tableClass, const TableKey& key, const SkTable& table);
     void SetTableDeadlines(const TableKey& key, int64_t time);
     void RemoveTableDeadlines(const TableKey& key);
@@ -196,8 +184,5 @@ private:
     std::vector<Callback<PesCallbackFn>> allPesCallbacks_;
     std::vector<PesCallback> pesCallbacks_;
 };
-
-// Stream kinds whose PES packets the analyser collects for the elementary-stream parsers.
-bool IsCollectedStreamKind(int32_t streamKind);
 
 } // namespace SklibTs

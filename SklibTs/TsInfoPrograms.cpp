@@ -7,6 +7,8 @@
 #include "SkTablePat.h"
 #include "SkTablePmt.h"
 #include "SkTableCat.h"
+#include "StreamKind.h"
+#include "TableClass.h"
 #include "TsInfoImpl.h"
 
 namespace SklibTs {
@@ -17,44 +19,6 @@ namespace {
 constexpr uint32_t kBssd = 0x42535344; // "BSSD"
 
 uint32_t Read16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
-
-bool IsVideoKind(int32_t kind)
-{
-    switch (kind) {
-    case 0x01: case 0x02: case 0x10: case 0x1B: case 0x21: case 0x24: case 0x32: case 0xEA: return true;
-    default: return false;
-    }
-}
-
-bool IsAudioKind(int32_t kind)
-{
-    switch (kind) {
-    case 0x03: case 0x04: case 0x0F: case 0x81: case 0x87: case 0xE6: case 256: case 257: case 262: return true;
-    default: return false;
-    }
-}
-
-int32_t DeriveStreamKind(const ElementaryStream& s)
-{
-    const int32_t st = s.stream_type;
-    if (st == 0x06 && s.hasTeletextDescriptor)
-        return 258;
-    if (st == 0x06 && s.hasAc3Descriptor)
-        return 256;
-    if (st == 0x06 && s.hasEnhancedAc3Descriptor)
-        return 257;
-    if (st == 0x06 && s.hasAc4Descriptor)
-        return 263;
-    if (st >= 0x80 && s.data_broadcast_id == 5)
-        return 259;
-    if (s.data_broadcast_id == 6)
-        return 260;
-    if ((st == 0x05 || st == 0x0D) && s.data_broadcast_id == 11)
-        return 261;
-    if (st == 0x06 && s.hasBssdRegistration)
-        return 262;
-    return st;
-}
 
 // A DVB text preceded by its length byte, cut to the bytes left; advances p.
 std::wstring ReadLengthPrefixedText(const uint8_t*& p, const uint8_t* end)
@@ -141,7 +105,7 @@ void TsInfoImpl::DropProgramStreams(Program& program)
         RemoveReference(entry.ca_pid, kRefCa, number);
         if (PidInfoImpl* info = pidImpl_[entry.ca_pid & 0x1FFF].get(); info && info->ecmCount > 0) {
             if (--info->ecmCount == 0)
-                info->tableClassMask &= ~(uint64_t{1} << 6);
+                info->tableClassMask &= ~(TableClassBit(TableClass::kEcm));
         }
     };
     for (const CaEntry& entry : caEntries)
@@ -194,9 +158,9 @@ void TsInfoImpl::RemoveProgram(int32_t programNumber)
 void TsInfoImpl::ReapplyProgramTables()
 {
     for (const auto& [key, table] : tables) {
-        const int32_t tableClass = ClassifyTable(key);
-        if (tableClass == kClassPmt || tableClass == kClassSdtActual || tableClass == kClassTvct ||
-            tableClass == kClassCvct)
+        const int32_t tableClass = ClassifyTable(key, siStandard);
+        if (tableClass == TableClass::kPmt || tableClass == TableClass::kSdtActual || tableClass == TableClass::kTvct ||
+            tableClass == TableClass::kCvct)
             ApplyTable(tableClass, key, *table);
     }
 }
@@ -254,7 +218,7 @@ void TsInfoImpl::DropEmmList()
     for (const CaEntry& entry : emms) {
         PidInfoImpl* info = pidImpl_[entry.ca_pid & 0x1FFF].get();
         if (info && info->emmCount > 0 && --info->emmCount == 0)
-            info->tableClassMask &= ~(uint64_t{1} << 5);
+            info->tableClassMask &= ~(TableClassBit(TableClass::kEmm));
     }
     emms.clear();
 }
@@ -273,7 +237,7 @@ void TsInfoImpl::ApplyCat(const SkTable& table)
         emms.push_back({static_cast<uint32_t>(ca.ca_system_id), caPid});
         PidInfoImpl& info = PidInfoFor(caPid);
         ++info.emmCount;
-        info.tableClassMask |= uint64_t{1} << 5;
+        info.tableClassMask |= TableClassBit(TableClass::kEmm);
     }
 }
 
@@ -301,7 +265,7 @@ void TsInfoImpl::ApplyPmt(const TableKey& key, const SkTable& table)
         checks_.OnTableReference(caPid, table.completion_time, now_);
         PidInfoImpl& info = PidInfoFor(caPid);
         ++info.ecmCount;
-        info.tableClassMask |= uint64_t{1} << 6;
+        info.tableClassMask |= TableClassBit(TableClass::kEcm);
         AddReference(caPid, kRefCa, number);
     };
     for (const Descriptor& descriptor : pmt.program_descriptors) {
@@ -361,7 +325,7 @@ void TsInfoImpl::ApplyPmt(const TableKey& key, const SkTable& table)
             info.es.Clear();
         }
         info.checks.pmtStreamType = static_cast<int32_t>(stream.stream_type);
-        if (stream.stream_type == 0x06)
+        if (stream.stream_type == StreamKind::kPrivatePes)
             checks_.ForgetUnreferencedPid(stream.elementary_pid);
         else
             checks_.OnTableReference(stream.elementary_pid, table.completion_time, now_);

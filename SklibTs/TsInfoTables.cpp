@@ -2,6 +2,7 @@
 // stored by key, table deadlines, classification and the dispatch to the table handlers.
 #include <algorithm>
 
+#include "TableClass.h"
 #include "TsInfoImpl.h"
 
 namespace SklibTs {
@@ -129,10 +130,10 @@ void TsInfoImpl::OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> t
     const bool changed = previous != tables.end() && !(*previous->second == *table);
     SetTableDeadlines(key, time);
 
-    const int32_t tableClass = ClassifyTable(key);
+    const int32_t tableClass = ClassifyTable(key, siStandard);
     ApplyTable(tableClass, key, *table);
-    if (tableClass != kClassNone)
-        PidInfoFor(key.pid).tableClassMask |= uint64_t{1} << tableClass;
+    if (tableClass != TableClass::kNone)
+        PidInfoFor(key.pid).tableClassMask |= TableClassBit(tableClass);
 
     SkTable* storedTable = table.get();
     tables[key] = std::move(table);
@@ -143,71 +144,15 @@ void TsInfoImpl::OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> t
     }
 }
 
-int32_t TsInfoImpl::ClassifyTable(const TableKey& key) const
-{
-    const uint32_t tid = key.table_id;
-    if (tid == 0x00)
-        return key.pid == 0 ? kClassPat : kClassNone;
-    if (tid == 0x01)
-        return key.pid == 1 ? kClassCat : kClassNone;
-    if (tid == 0x02)
-        return kClassPmt;
-    if (tid == 0x03)
-        return 4;
-    if (tid == 0x80 || tid == 0x81)
-        return 6;
-    if (siStandard == kSiDvb || siStandard == kSiDvbDerived) {
-        switch (tid) {
-        case 0x40: return kClassNitActual;
-        case 0x41: return 8;
-        case 0x42: return kClassSdtActual;
-        case 0x46: return siStandard == kSiDvbDerived ? 24 : 10;
-        case 0x4A: return 11;
-        case 0x4E: return 12;
-        case 0x4F: return 14;
-        case 0x70: return 16;
-        case 0x71: return 17;
-        case 0x72: return 18;
-        case 0x73: return 19;
-        case 0x7E: return 20;
-        case 0x7F: return 21;
-        default: break;
-        }
-        if (tid >= 0x50 && tid <= 0x5F)
-            return 13;
-        if (tid >= 0x60 && tid <= 0x6F)
-            return 15;
-        if (siStandard == kSiDvbDerived) {
-            if (tid >= 0xA0 && tid <= 0xA6)
-                return 25 + static_cast<int32_t>(tid - 0xA0);
-            if (tid == 0xAA)
-                return 32;
-            if (tid == 0xB0)
-                return 33;
-            if (tid == 0xB1)
-                return 34;
-        }
-    }
-    if (siStandard == kSiAtsc) {
-        if (tid >= 0xC7 && tid <= 0xCD)
-            return kClassMgt + static_cast<int32_t>(tid - 0xC7);
-        if (tid == 0xD3)
-            return 42;
-        if (tid == 0xD4)
-            return 43;
-    }
-    return kClassNone;
-}
-
 void TsInfoImpl::ApplyTable(int32_t tableClass, const TableKey& key, const SkTable& table)
 {
     switch (tableClass) {
-    case kClassPat: ApplyPat(table); break;
-    case kClassCat: ApplyCat(table); break;
-    case kClassPmt: ApplyPmt(key, table); break;
-    case kClassNitActual: ApplyNitActual(table); break;
-    case kClassSdtActual: ApplySdtActual(table); break;
-    case kClassMgt: ApplyMgt(table); break;
+    case TableClass::kPat: ApplyPat(table); break;
+    case TableClass::kCat: ApplyCat(table); break;
+    case TableClass::kPmt: ApplyPmt(key, table); break;
+    case TableClass::kNitActual: ApplyNitActual(table); break;
+    case TableClass::kSdtActual: ApplySdtActual(table); break;
+    case TableClass::kMgt: ApplyMgt(table); break;
     default: break; // virtual channel tables carry nothing the analyser keeps
     }
 }
@@ -258,7 +203,7 @@ void TsInfoImpl::RunTableDeadlines(int64_t now)
 bool TsInfoImpl::HasStoredTableOfClass(uint32_t pid, int32_t tableClass, const TableKey& except) const
 {
     for (const auto& [key, table] : tables) {
-        if (key.pid == pid && !(key == except) && ClassifyTable(key) == tableClass)
+        if (key.pid == pid && !(key == except) && ClassifyTable(key, siStandard) == tableClass)
             return true;
     }
     return false;
@@ -269,34 +214,34 @@ void TsInfoImpl::ExpireTable(const TableKey& key)
     const auto stored = tables.find(key);
     if (stored == tables.end())
         return;
-    const int32_t tableClass = ClassifyTable(key);
+    const int32_t tableClass = ClassifyTable(key, siStandard);
     switch (tableClass) {
-    case kClassPat:
+    case TableClass::kPat:
         while (!programs.empty())
             RemoveProgram(programs.begin()->first);
         break;
-    case kClassCat:
+    case TableClass::kCat:
         DropEmmList();
         break;
-    case kClassPmt: {
+    case TableClass::kPmt: {
         const auto program = programs.find(static_cast<int32_t>(key.table_id_extension));
         if (program != programs.end() && program->second.pmt_pid == static_cast<int32_t>(key.pid))
             DropProgramStreams(program->second);
         break;
     }
-    case kClassNitActual:
+    case TableClass::kNitActual:
         network = NetworkInfo{};
         break;
-    case kClassSdtActual:
+    case TableClass::kSdtActual:
         ClearServiceInformation();
         break;
     default:
         break;
     }
     tables.erase(stored);
-    if (tableClass != kClassNone && key.pid < kPidCount && pidImpl_[key.pid] &&
+    if (tableClass != TableClass::kNone && key.pid < kPidCount && pidImpl_[key.pid] &&
         !HasStoredTableOfClass(key.pid, tableClass, key))
-        pidImpl_[key.pid]->tableClassMask &= ~(uint64_t{1} << tableClass);
+        pidImpl_[key.pid]->tableClassMask &= ~(TableClassBit(tableClass));
 }
 
 void TsInfoImpl::AddTableCallback(const TableKey& filter, TableCallbackFn function, void* context)

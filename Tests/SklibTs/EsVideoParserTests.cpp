@@ -380,7 +380,7 @@ TEST(EsH264, PictureTimingSei)
     EXPECT_EQ(info->h264.dpbOutputDelayLength, 7);
 
     // A later packet without SPS updates the stored record in place.
-    SklibTs::ParsePes(es, SklibTs::EsKind::kH264, EsTest::MakePes(H264Stream({H264Sps(p)})).data(),
+    SklibTs::ParsePes(es, SklibTs::StreamKind::kH264, EsTest::MakePes(H264Stream({H264Sps(p)})).data(),
                       Size(EsTest::MakePes(H264Stream({H264Sps(p)}))));
     ASSERT_NE(es.Video(), nullptr);
     EXPECT_FALSE(es.Video()->Has(V::kFlagInterlaced));
