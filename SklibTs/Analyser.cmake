@@ -7,6 +7,7 @@ target_sources(SklibTs PRIVATE
   PesCollector.cpp
   RateMeter.cpp
   RepetitionRules.cpp
+  ServiceInformation.cpp
   TableClass.cpp
   TsInfoImpl.cpp
   TsInfoPrograms.cpp

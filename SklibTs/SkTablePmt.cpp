@@ -1,13 +1,8 @@
 #include "SkTablePmt.h"
 
+#include "BigEndian.h"
+
 namespace SklibTs {
-
-namespace {
-
-int32_t Read13(const uint8_t* p) { return ((p[0] & 0x1F) << 8) | p[1]; }
-int32_t Read12(const uint8_t* p) { return ((p[0] & 0x0F) << 8) | p[1]; }
-
-} // namespace
 
 void SkTablePmt::Clear()
 {

@@ -3,10 +3,13 @@
 #include <algorithm>
 
 #include "Descriptor.h"
-#include "DvbText.h"
+#include "ServiceInformation.h"
+#include "SkTableCat.h"
+#include "SkTableMgt.h"
+#include "SkTableNit.h"
 #include "SkTablePat.h"
 #include "SkTablePmt.h"
-#include "SkTableCat.h"
+#include "SkTableSdt.h"
 #include "StreamKind.h"
 #include "TableClass.h"
 #include "TsInfoImpl.h"
@@ -15,43 +18,7 @@ namespace SklibTs {
 
 namespace {
 
-
 constexpr uint32_t kBssd = 0x42535344; // "BSSD"
-
-uint32_t Read16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
-
-// A DVB text preceded by its length byte, cut to the bytes left; advances p.
-std::wstring ReadLengthPrefixedText(const uint8_t*& p, const uint8_t* end)
-{
-    if (p >= end)
-        return {};
-    const size_t declared = *p++;
-    const size_t length = std::min(declared, static_cast<size_t>(end - p));
-    std::wstring text = DvbTextToWide(p, static_cast<int32_t>(length));
-    p += length;
-    return text;
-}
-
-// The index of the entry whose language comes first among the preferred ones, else 0.
-size_t ChooseLanguage(const std::vector<std::string>& languages, const std::vector<std::string>& preferred)
-{
-    for (const std::string& wanted : preferred) {
-        const auto it = std::find(languages.begin(), languages.end(), wanted);
-        if (it != languages.end())
-            return static_cast<size_t>(it - languages.begin());
-    }
-    return 0;
-}
-
-uint32_t Bcd(uint32_t value, int digits)
-{
-    uint32_t result = 0;
-    for (int i = digits - 1; i >= 0; --i)
-        result = result * 10 + ((value >> (4 * i)) & 0xF);
-    return result;
-}
-
-uint32_t Read32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]; }
 
 } // namespace
 
@@ -352,203 +319,31 @@ void TsInfoImpl::ClearServiceInformation()
 void TsInfoImpl::ApplySdtActual(const SkTable& table)
 {
     ClearServiceInformation();
-    for (int32_t n = 0; n <= table.last_section_number && n < 256; ++n) {
-        const SkTableSection* section = table.sections[n].get();
-        if (section == nullptr || section->length < 15)
-            continue;
-        const uint8_t* p = section->data + 11;
-        const uint8_t* end = section->data + section->length - 4;
-        while (end - p >= 5) {
-            const int32_t serviceId = static_cast<int32_t>(Read16(p));
-            const uint32_t loopLength = Read16(p + 3) & 0x0FFF;
-            const uint8_t* loop = p + 5;
-            if (loop + loopLength > end)
-                break;
-            p = loop + loopLength;
-            const auto program = programs.find(serviceId);
-            if (program == programs.end())
-                continue;
-            std::vector<Descriptor> descriptors;
-            ParseDescriptors(loop, loop + loopLength, descriptors);
-            for (const Descriptor& d : descriptors) {
-                const uint8_t* q = d.data.data();
-                const uint8_t* qEnd = q + d.length;
-                if (d.tag == 0x48 && d.length >= 1) {
-                    program->second.service_type = q[0];
-                    ++q;
-                    std::wstring provider = ReadLengthPrefixedText(q, qEnd);
-                    std::wstring service = ReadLengthPrefixedText(q, qEnd);
-                    if (program->second.providerName.empty()) {
-                        program->second.providerName = std::move(provider);
-                        program->second.serviceName = std::move(service);
-                    }
-                } else if (d.tag == 0x5D) {
-                    std::vector<std::string> languages;
-                    std::vector<std::pair<std::wstring, std::wstring>> names;
-                    while (qEnd - q >= 3) {
-                        languages.emplace_back(reinterpret_cast<const char*>(q), 3);
-                        q += 3;
-                        std::wstring provider = ReadLengthPrefixedText(q, qEnd);
-                        std::wstring service = ReadLengthPrefixedText(q, qEnd);
-                        names.emplace_back(std::move(provider), std::move(service));
-                    }
-                    if (!names.empty()) {
-                        const size_t chosen = ChooseLanguage(languages, preferredLanguages);
-                        program->second.providerName = names[chosen].first;
-                        program->second.serviceName = names[chosen].second;
-                    }
-                }
-            }
-        }
-    }
+    SkTableSdt sdt;
+    sdt.Parse(&table);
+    ApplyServiceNames(sdt, programs, preferredLanguages);
 }
 
 void TsInfoImpl::ApplyNitActual(const SkTable& table)
 {
-    network = NetworkInfo{};
-    for (int32_t n = 0; n <= table.last_section_number && n < 256; ++n) {
-        const SkTableSection* section = table.sections[n].get();
-        if (section == nullptr || section->length < 16)
-            continue;
-        const uint8_t* data = section->data;
-        const uint8_t* end = data + section->length - 4;
-        network.network_id = static_cast<int32_t>(Read16(data + 3));
-        const uint32_t networkLength = Read16(data + 8) & 0x0FFF;
-        const uint8_t* networkLoop = data + 10;
-        if (networkLoop + networkLength > end)
-            continue;
-        std::vector<Descriptor> descriptors;
-        ParseDescriptors(networkLoop, networkLoop + networkLength, descriptors);
-        for (const Descriptor& d : descriptors) {
-            if (d.tag == 0x40) {
-                network.networkName = DvbTextToWide(d.data.data(), static_cast<int32_t>(d.length));
-            } else if (d.tag == 0x5B) {
-                const uint8_t* q = d.data.data();
-                const uint8_t* qEnd = q + d.length;
-                std::vector<std::string> languages;
-                std::vector<std::wstring> names;
-                while (qEnd - q >= 3) {
-                    languages.emplace_back(reinterpret_cast<const char*>(q), 3);
-                    q += 3;
-                    names.push_back(ReadLengthPrefixedText(q, qEnd));
-                }
-                if (!names.empty())
-                    network.networkName = names[ChooseLanguage(languages, preferredLanguages)];
-            }
-        }
-        const uint8_t* p = networkLoop + networkLength;
-        if (end - p < 2)
-            continue;
-        const uint32_t streamsLength = Read16(p) & 0x0FFF;
-        p += 2;
-        const uint8_t* streamsEnd = std::min(p + streamsLength, end);
-        while (streamsEnd - p >= 6) {
-            const int32_t tsid = static_cast<int32_t>(Read16(p));
-            const uint32_t length = Read16(p + 4) & 0x0FFF;
-            const uint8_t* loop = p + 6;
-            if (loop + length > streamsEnd)
-                break;
-            p = loop + length;
-            if (tsid != transportStreamId)
-                continue;
-            std::vector<Descriptor> delivery;
-            ParseDescriptors(loop, loop + length, delivery);
-            for (const Descriptor& d : delivery) {
-                const uint8_t* q = d.data.data();
-                switch (d.tag) {
-                case 0x43: // satellite
-                    if (d.length < 11)
-                        break;
-                    network.deliverySystemTag = 0x43;
-                    network.frequencyHz = uint64_t{Bcd(Read32(q), 8)} * 10'000;
-                    network.orbitalPosition = static_cast<int32_t>(Bcd(Read16(q + 4), 4));
-                    network.westEast = (q[6] & 0x80) != 0;
-                    network.polarization = (q[6] >> 5) & 0x3;
-                    network.rollOff = (q[6] >> 3) & 0x3;
-                    network.modulation = q[6] & 0x7;
-                    network.symbolRate = Bcd(Read32(q + 7) >> 4, 7) * 100;
-                    network.fecInner = q[10] & 0x0F;
-                    break;
-                case 0x44: // cable
-                    if (d.length < 11)
-                        break;
-                    network.deliverySystemTag = 0x44;
-                    network.frequencyHz = uint64_t{Bcd(Read32(q), 8)} * 100;
-                    network.modulation = q[6];
-                    network.symbolRate = Bcd(Read32(q + 7) >> 4, 7) * 100;
-                    network.fecInner = q[10] & 0x0F;
-                    break;
-                case 0x5A: { // terrestrial
-                    if (d.length < 7)
-                        break;
-                    static constexpr uint32_t kBandwidths[] = {8'000'000, 7'000'000, 6'000'000, 5'000'000};
-                    network.deliverySystemTag = 0x5A;
-                    network.frequencyHz = uint64_t{Read32(q)} * 10;
-                    const uint32_t bandwidth = q[4] >> 5;
-                    network.bandwidthHz = bandwidth < 4 ? kBandwidths[bandwidth] : 0;
-                    network.modulation = q[5] >> 6;
-                    network.fecInner = q[5] & 0x7;
-                    break;
-                }
-                case 0x79: { // S2 satellite
-                    if (d.length < 1)
-                        break;
-                    const bool scrambling = (q[0] & 0x80) != 0;
-                    const bool multipleStreams = (q[0] & 0x40) != 0;
-                    size_t offset = 1;
-                    if (scrambling && d.length >= offset + 3) {
-                        network.scramblingSequenceIndex =
-                            static_cast<int32_t>(((q[offset] & 0x03) << 16) | (q[offset + 1] << 8) | q[offset + 2]);
-                        offset += 3;
-                    }
-                    if (multipleStreams && d.length >= offset + 1)
-                        network.inputStreamIdentifier = q[offset];
-                    break;
-                }
-                case 0x7F: // extension: T2 and SH delivery systems
-                    if (d.tag_extension == 0x04 && d.length >= 3) {
-                        network.deliverySystemTag = 0x7F;
-                        network.deliveryTagExtension = 0x04;
-                        network.plpId = q[0];
-                        network.t2SystemId = static_cast<int32_t>(Read16(q + 1));
-                    } else if (d.tag_extension == 0x05) {
-                        network.deliverySystemTag = 0x7F;
-                        network.deliveryTagExtension = 0x05;
-                    }
-                    break;
-                default:
-                    break;
-                }
-            }
-        }
-    }
+    SkTableNit nit;
+    nit.Parse(&table);
+    network = DescribeNetwork(nit, transportStreamId, preferredLanguages);
 }
 
 void TsInfoImpl::ApplyMgt(const SkTable& table)
 {
-    for (int32_t n = 0; n <= table.last_section_number && n < 256; ++n) {
-        const SkTableSection* section = table.sections[n].get();
-        if (section == nullptr || section->length < 15 || section->data[8] != 0)
-            continue;
-        const uint8_t* end = section->data + section->length - 4;
-        const uint32_t tablesDefined = Read16(section->data + 9);
-        const uint8_t* p = section->data + 11;
-        for (uint32_t i = 0; i < tablesDefined && end - p >= 11; ++i) {
-            const uint32_t descriptorsLength = Read16(p + 9) & 0x0FFF;
-            if (p + 11 + descriptorsLength > end)
-                break;
-            const uint32_t tableType = Read16(p);
-            const uint32_t tablePid = Read16(p + 2) & 0x1FFF;
-            PidInfoImpl& info = PidInfoFor(tablePid);
-            // The PID now carries tables the MGT announces: collect its sections.
-            if (info.mgtTableTypes.empty())
-                ++references_[tablePid][kRefPsiSi];
-            // Each type once: the MGT repeats every 150 ms and only ranges are asked for.
-            if (std::find(info.mgtTableTypes.begin(), info.mgtTableTypes.end(), tableType) ==
-                info.mgtTableTypes.end())
-                info.mgtTableTypes.push_back(tableType);
-            p += 11 + descriptorsLength;
-        }
+    SkTableMgt mgt;
+    mgt.Parse(&table);
+    for (const SkTableMgt::Entry& entry : mgt.tables) {
+        PidInfoImpl& info = PidInfoFor(entry.table_type_pid);
+        std::vector<uint32_t>& types = info.mgtTableTypes;
+        // The PID now carries tables the MGT announces: collect its sections.
+        if (types.empty())
+            ++references_[entry.table_type_pid][kRefPsiSi];
+        // Each type once: the MGT repeats every 150 ms and only ranges are asked for.
+        if (std::find(types.begin(), types.end(), entry.table_type) == types.end())
+            types.push_back(entry.table_type);
     }
 }
 

@@ -1,0 +1,41 @@
+#include "SkTableSdt.h"
+
+#include "BigEndian.h"
+
+namespace SklibTs {
+
+void SkTableSdt::Clear()
+{
+    transport_stream_id = -1;
+    original_network_id = -1;
+    services.clear();
+}
+
+int32_t SkTableSdt::ParseSection(const SkTableSection* section)
+{
+    constexpr int32_t kServiceLoop = 11;
+    constexpr int32_t kServiceHeader = 5;
+    if (section == nullptr)
+        return PsiResult::kNoData;
+    const SectionBody body = BodyOf(*section);
+    const uint8_t* s = body.bytes;
+    if (body.end < kServiceLoop)
+        return PsiResult::kTooShort;
+    transport_stream_id = static_cast<int32_t>(Read16(s + 3));
+    original_network_id = static_cast<int32_t>(Read16(s + 8));
+    int32_t result = PsiResult::kOk;
+    for (int32_t pos = kServiceLoop; body.end - pos >= kServiceHeader;) {
+        const int32_t loopEnd = pos + kServiceHeader + Read12(s + pos + 3);
+        if (loopEnd > body.end)
+            return PsiResult::kTooShort;
+        Service& service = services.emplace_back();
+        service.service_id = static_cast<int32_t>(Read16(s + pos));
+        const int32_t loopResult = ParseDescriptors(s + pos + kServiceHeader, s + loopEnd, service.descriptors);
+        if (result == PsiResult::kOk)
+            result = loopResult;
+        pos = loopEnd;
+    }
+    return result != PsiResult::kOk ? result : CrcResult(body);
+}
+
+} // namespace SklibTs
