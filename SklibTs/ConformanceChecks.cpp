@@ -239,8 +239,36 @@ void ConformanceChecks::TrackUnreferencedPid(uint32_t pid, bool referenced, int6
     }
 }
 
-void ConformanceChecks::OnScrambledPacket(int64_t now)
+void ConformanceChecks::ReportSyncByteError(int64_t now)
 {
+    indicators_.Report(ConformanceIndicator::SyncByteError, L"Sync_byte not equal to 0x47", 0.0,
+                       IndicatorLocation::None(), now);
+}
+
+void ConformanceChecks::ReportTransportError(uint32_t pid, int64_t now)
+{
+    indicators_.Report(ConformanceIndicator::TransportError,
+                       FormatIndicatorMessage("Transport_error_indicator on PID %d is set", static_cast<int>(pid)),
+                       0.0, IndicatorLocation::ForPid(pid), now);
+}
+
+void ConformanceChecks::ReportSyncLoss(int64_t now)
+{
+    indicators_.Report(ConformanceIndicator::TsSyncLoss, L"Loss of synchronization", 0.0, IndicatorLocation::None(),
+                       now);
+}
+
+void ConformanceChecks::OnScrambledPacket(uint32_t pid, bool pmtPid, int64_t now)
+{
+    if (pid == 0) {
+        indicators_.Report(ConformanceIndicator::PatError, L"Scrambling_control_field is not 00 for PID 0x0000", 0.0,
+                           IndicatorLocation::ForPid(0), now);
+    }
+    if (pmtPid) {
+        indicators_.Report(ConformanceIndicator::PmtError,
+                           FormatIndicatorMessage("Scrambling_control_field is not 00 for PMT PID 0x%04X", pid), 0.0,
+                           IndicatorLocation::ForPid(pid), now);
+    }
     if (state_->catDeadline == kNoTime) {
         state_->lastCatTime = now;
         state_->catDeadline = now + kHalfSecond;

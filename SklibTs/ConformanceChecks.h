@@ -49,7 +49,12 @@ public:
     {
         pcr_.OnPcr(info, time, pcr, packetIndex, discontinuity);
     }
-    void OnScrambledPacket(int64_t now);
+    // Sync byte not 0x47; transport_error_indicator set; a scrambled packet on the PID (a PMT
+    // PID when pmtPid); synchronisation lost by the packet input.
+    void ReportSyncByteError(int64_t now);
+    void ReportTransportError(uint32_t pid, int64_t now);
+    void OnScrambledPacket(uint32_t pid, bool pmtPid, int64_t now);
+    void ReportSyncLoss(int64_t now);
 
     const RepetitionRuleSet& Rules() const { return rules_.Rules(); }
 

@@ -13,8 +13,6 @@
 
 namespace SklibTs {
 
-using PidInfoTable = std::array<std::unique_ptr<PidInfoImpl>, kPidCount>;
-
 class PcrAnalysis {
 public:
     static constexpr int64_t kDefaultPeriod = 54'000'000; // 1 s

@@ -48,44 +48,26 @@ void ApplyNetworkDescriptor(const Descriptor& d, NetworkInfo& network, const std
     }
 }
 
+// Stores what decode gives into field; false, and field unchanged, when it gives nothing.
+template <typename Info>
+bool Take(Info& field, const Descriptor& d, int32_t (*decode)(Info&, const Descriptor&))
+{
+    Info decoded;
+    if (decode(decoded, d) != PsiResult::kOk)
+        return false;
+    field = std::move(decoded);
+    return true;
+}
+
 void ApplyDeliveryDescriptor(const Descriptor& d, NetworkInfo& network)
 {
-    if (SatelliteDeliveryInfo satellite; DecodeSatelliteDelivery(satellite, d) == PsiResult::kOk) {
+    if (Take(network.s2, d, DecodeS2SatelliteDelivery))
+        return; // completes the satellite delivery descriptor beside it
+    const bool sh = d.tag == DescriptorTag::kExtension && d.tag_extension == DescriptorTagExtension::kShDelivery;
+    if (Take(network.satellite, d, DecodeSatelliteDelivery) || Take(network.cable, d, DecodeCableDelivery) ||
+        Take(network.terrestrial, d, DecodeTerrestrialDelivery) || Take(network.t2, d, DecodeT2Delivery) || sh) {
         network.deliverySystemTag = d.tag;
-        network.frequencyHz = satellite.frequencyHz;
-        network.orbitalPosition = satellite.orbitalPosition;
-        network.westEast = satellite.westEast;
-        network.polarization = satellite.polarization;
-        network.rollOff = satellite.rollOff;
-        network.modulation = satellite.modulation;
-        network.symbolRate = satellite.symbolRate;
-        network.fecInner = satellite.fecInner;
-    } else if (CableDeliveryInfo cable; DecodeCableDelivery(cable, d) == PsiResult::kOk) {
-        network.deliverySystemTag = d.tag;
-        network.frequencyHz = cable.frequencyHz;
-        network.modulation = cable.modulation;
-        network.symbolRate = cable.symbolRate;
-        network.fecInner = cable.fecInner;
-    } else if (TerrestrialDeliveryInfo terrestrial; DecodeTerrestrialDelivery(terrestrial, d) == PsiResult::kOk) {
-        network.deliverySystemTag = d.tag;
-        network.frequencyHz = terrestrial.frequencyHz;
-        network.bandwidthHz = terrestrial.bandwidthHz;
-        network.modulation = terrestrial.constellation;
-        network.fecInner = terrestrial.codeRate;
-    } else if (S2SatelliteDeliveryInfo s2; DecodeS2SatelliteDelivery(s2, d) == PsiResult::kOk) {
-        // Completes the satellite delivery descriptor beside it.
-        if (s2.scramblingSequenceIndex >= 0)
-            network.scramblingSequenceIndex = s2.scramblingSequenceIndex;
-        if (s2.inputStreamIdentifier >= 0)
-            network.inputStreamIdentifier = s2.inputStreamIdentifier;
-    } else if (T2DeliveryInfo t2; DecodeT2Delivery(t2, d) == PsiResult::kOk) {
-        network.deliverySystemTag = d.tag;
-        network.deliveryTagExtension = d.tag_extension;
-        network.plpId = t2.plpId;
-        network.t2SystemId = t2.t2SystemId;
-    } else if (d.tag == DescriptorTag::kExtension && d.tag_extension == DescriptorTagExtension::kShDelivery) {
-        network.deliverySystemTag = d.tag;
-        network.deliveryTagExtension = d.tag_extension;
+        network.deliveryTagExtension = d.tag == DescriptorTag::kExtension ? d.tag_extension : -1;
     }
 }
 

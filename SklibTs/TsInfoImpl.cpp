@@ -1,7 +1,6 @@
 #include "TsInfoImpl.h"
 
 #include <algorithm>
-#include <new>
 
 #include "EsParser.h"
 #include "SkPes.h"
@@ -41,34 +40,9 @@ bool PesHasPts(const uint8_t* pes, uint32_t size)
 
 } // namespace
 
-SkTsInfo::SkTsInfo() = default;
-SkTsInfo::~SkTsInfo() = default;
-
-void SkTsInfo::Reset()
-{
-    transportStreamId = -1;
-    bitrate = 0;
-    pidInfo.fill(nullptr);
-    programs.clear();
-    tables.clear();
-    syncByteErrors = 0;
-    transportErrors = 0;
-    packetsProcessed = 0;
-    inSync = false;
-    network = NetworkInfo{};
-    emms.clear();
-}
-
-ToolkitVersion GetToolkitVersion() { return {1, 11, 3, 53}; }
-
-int64_t GetTickRate() { return kTicksPerSecond; }
-
-SkTsInfo* CreateTsInfo() { return new (std::nothrow) TsInfoImpl(); }
-
 TsInfoImpl::TsInfoImpl() : pes_(std::make_unique<std::array<PesCollector, kPidCount>>())
 {
-    SetInitialReferences();
-    ResetTableIntervals();
+    references_.Reset(siStandard);
 }
 
 TsInfoImpl::~TsInfoImpl() = default;
@@ -86,37 +60,8 @@ void TsInfoImpl::Reset()
     transportRate_.Clear();
     pcrPacketIndex_ = 0;
     started_ = false;
-    SetInitialReferences();
+    references_.Reset(siStandard);
     checks_.Reset(siStandard);
-}
-
-void TsInfoImpl::SetInitialReferences()
-{
-    for (auto& counts : references_)
-        counts.fill(0);
-    references_[0][kRefPsiSi] = 1;
-    references_[1][kRefPsiSi] = 1;
-    nitPid_ = -1;
-    if (siStandard == kSiDvb || siStandard == kSiDvbDerived) {
-        for (uint32_t pid = 0x10; pid <= 0x16; ++pid)
-            ++references_[pid][kRefPsiSi];
-        for (uint32_t pid = 0x1C; pid <= 0x1F; ++pid)
-            ++references_[pid][kRefPsiSi];
-        nitPid_ = 0x10;
-        ++references_[nitPid_][kRefPsiSi];
-    } else if (siStandard == kSiAtsc) {
-        ++references_[0x1FFB][kRefPsiSi];
-    }
-}
-
-uint32_t TsInfoImpl::GetPidReferences(uint32_t pid, PidReferenceKind kind) const
-{
-    return pid < kPidCount && kind < kRefKinds ? references_[pid][kind] : 0;
-}
-
-bool TsInfoImpl::IsReferencedAsTables(uint32_t pid) const
-{
-    return references_[pid][kRefPmt] > 0 || references_[pid][kRefPsiSi] > 0;
 }
 
 PidInfoImpl& TsInfoImpl::PidInfoFor(uint32_t pid)
@@ -136,12 +81,6 @@ void TsInfoImpl::DeletePidInfo(uint32_t pid)
     (*pes_)[pid].Release();
 }
 
-void TsInfoImpl::Report(ConformanceIndicator indicator, std::wstring message, double value,
-                        const IndicatorLocation& location)
-{
-    indicators_.Report(indicator, std::move(message), value, location, now_);
-}
-
 void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64_t* time)
 {
     if (packet == nullptr || time == nullptr || size < kTsPacketSize)
@@ -156,7 +95,7 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     const SkTp tp(packet, size);
     if (!tp.HasSyncByte()) {
         ++syncByteErrors;
-        Report(ConformanceIndicator::SyncByteError, L"Sync_byte not equal to 0x47", 0.0, IndicatorLocation::None());
+        checks_.ReportSyncByteError(now_);
         return;
     }
     const uint32_t pid = static_cast<uint32_t>(tp.GetPid());
@@ -167,7 +106,7 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
 
     checks_.CheckContinuity(info, tp, now_);
     if (pid >= 0x20 && pid < kNullPid) {
-        const bool referenced = references_[pid][kRefPmt] > 0 || info.checks.pmtStreamType == StreamKind::kPrivatePes;
+        const bool referenced = references_.Count(pid, kRefPmt) > 0 || info.checks.pmtStreamType == StreamKind::kPrivatePes;
         checks_.TrackUnreferencedPid(pid, referenced, now_);
     }
     info.rateMeter.CountPacket();
@@ -176,26 +115,13 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
 
     if (tp.GetTransportErrorIndicator()) {
         ++transportErrors;
-        Report(ConformanceIndicator::TransportError,
-               FormatIndicatorMessage("Transport_error_indicator on PID %d is set", static_cast<int>(pid)), 0.0,
-               IndicatorLocation::ForPid(pid));
+        checks_.ReportTransportError(pid, now_);
         return;
     }
-
-    if (size != kTsPacketSize) {
-        const IsdbtDecoder::Trailer trailer = isdbt_.OnPacket(packet);
-        if (trailer.locked) {
-            info.layerLastSeen[trailer.layerSlot] = *time;
-            if (trailer.isIip)
-                isdbt_.ParseIip(packet);
-        }
-    } else {
-        isdbt_.OnPlainPacket();
-    }
-
+    isdbt_.Track(packet, size, info, now_);
     info.scramblingControl = tp.GetScramblingControl();
     if (info.scramblingControl != 0) {
-        HandleScrambled(pid);
+        checks_.OnScrambledPacket(pid, references_.Count(pid, kRefPmt) > 0, now_);
         return;
     }
 
@@ -206,24 +132,10 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
         if (IsCollectedKind(info.streamKind))
             CollectPes(pid, payload, payloadSize, unitStart);
         // Table handlers may reset the analyser, which deletes `info`: it is not used after this.
-        if (IsReferencedAsTables(pid))
-            CollectSections(pid, payload, payloadSize, unitStart, *time);
+        if (references_.CarriesTables(pid))
+            sections_.Collect(pid, payload, payloadSize, unitStart);
     }
-    NotifyPacket(pid, packet, size, time);
-}
-
-void TsInfoImpl::HandleScrambled(uint32_t pid)
-{
-    if (pid == 0) {
-        Report(ConformanceIndicator::PatError, L"Scrambling_control_field is not 00 for PID 0x0000", 0.0,
-               IndicatorLocation::ForPid(0));
-    }
-    if (references_[pid][kRefPmt] > 0) {
-        Report(ConformanceIndicator::PmtError,
-               FormatIndicatorMessage("Scrambling_control_field is not 00 for PMT PID 0x%04X", pid), 0.0,
-               IndicatorLocation::ForPid(pid));
-    }
-    checks_.OnScrambledPacket(now_);
+    callbacks_.NotifyPacket(pid, packet, size, time);
 }
 
 void TsInfoImpl::CollectPes(uint32_t pid, const uint8_t* payload, uint32_t size, bool unitStart)
@@ -249,25 +161,8 @@ void TsInfoImpl::FlushPes(uint32_t pid)
     PidInfoImpl& info = *pidImpl_[pid];
     checks_.CheckPes(info, PesHasPts(data, size));
     ParsePes(info.es, info.streamKind, data, static_cast<int32_t>(size));
-    for (const auto& callback : allPesCallbacks_)
-        callback.function(callback.context, static_cast<int32_t>(pid), data, size);
-    for (const auto& entry : pesCallbacks_) {
-        if (entry.pid == static_cast<int32_t>(pid))
-            entry.callback.function(entry.callback.context, static_cast<int32_t>(pid), data, size);
-    }
+    callbacks_.NotifyPes(pid, data, size);
     collector.Clear();
-}
-
-void TsInfoImpl::NotifyPacket(uint32_t pid, const uint8_t* packet, uint32_t size, const int64_t* time)
-{
-    for (const auto& callback : packetCallbacks_)
-        callback.function(callback.context, packet, size, time);
-    if (!hasPidCallback_[pid])
-        return;
-    for (const auto& entry : pidCallbacks_) {
-        if (entry.pid == pid)
-            entry.callback.function(entry.callback.context, packet, size, time);
-    }
 }
 
 void TsInfoImpl::UpdateTime(const int64_t* time)
@@ -286,7 +181,13 @@ void TsInfoImpl::UpdateTime(const int64_t* time)
         UpdatePidRates(now);
     transportRate_.Update(now);
     bitrate = transportRate_.Bitrate();
-    RunTableDeadlines(now);
+    TableDeadlines::Deadline due{};
+    while (deadlines_.PopDue(now, due)) {
+        if (due.action == TableDeadlines::Action::Notify)
+            callbacks_.NotifyTableTimeout(due.key, due.time);
+        else
+            ExpireTable(due.key);
+    }
     checks_.RunPeriodicChecks(now);
 }
 
@@ -311,10 +212,7 @@ void TsInfoImpl::UpdatePidRates(int64_t now)
             DeletePidInfo(pid);
             continue;
         }
-        info->rateMeter.ClosePeriod(period);
-        info->bitrate = info->rateMeter.Bitrate();
-        info->minBitrate = info->rateMeter.MinBitrate();
-        info->maxBitrate = info->rateMeter.MaxBitrate();
+        info->CloseRatePeriod(period);
     }
     measurementBoundary_ += (now - measurementBoundary_) / period * period;
     UpdateProgramRates();
@@ -327,16 +225,8 @@ void TsInfoImpl::UpdateProgramRates()
             return 0;
         return pidImpl_[pid]->bitrate;
     };
-    for (auto& [number, program] : programs) {
-        int64_t rate = 0;
-        for (const ElementaryStream& stream : program.streams)
-            rate += rateOf(static_cast<int32_t>(stream.elementary_pid));
-        if (!program.HasStream(static_cast<uint32_t>(program.pmt_pid)))
-            rate += rateOf(program.pmt_pid);
-        if (program.pcr_pid != program.pmt_pid && !program.HasStream(static_cast<uint32_t>(program.pcr_pid)))
-            rate += rateOf(program.pcr_pid);
-        program.bitrate = rate;
-    }
+    for (auto& [number, program] : programs)
+        program.bitrate = program.SumBitrates(rateOf);
 }
 
 void TsInfoImpl::SetSync(bool nowInSync)
@@ -348,7 +238,7 @@ void TsInfoImpl::SetSync(bool nowInSync)
     if (nowInSync)
         indicators_.Deactivate(ConformanceIndicator::TsSyncLoss);
     else
-        Report(ConformanceIndicator::TsSyncLoss, L"Loss of synchronization", 0.0, IndicatorLocation::None());
+        checks_.ReportSyncLoss(now_);
 }
 
 void TsInfoImpl::SetSiStandard(int32_t standard)
@@ -359,7 +249,7 @@ void TsInfoImpl::SetSiStandard(int32_t standard)
     siStandard = standard;
     Reset();
     indicators_.ClearLatchedAndCounts();
-    ResetTableIntervals();
+    deadlines_.ResetIntervals(siStandard);
 }
 
 void TsInfoImpl::SetRateWindow(const RateWindow& window)
@@ -381,45 +271,54 @@ void TsInfoImpl::SetPcrAnalysisWindow(int64_t period, uint32_t count)
 void TsInfoImpl::AddPidCallback(uint16_t pid, PacketCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function == nullptr || pid >= kPidCount)
-        return;
-    pidCallbacks_.push_back({pid, {function, context}});
-    hasPidCallback_[pid] = true;
+    callbacks_.AddPid(pid, function, context);
 }
 
 void TsInfoImpl::AddPacketCallback(PacketCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        packetCallbacks_.push_back({function, context});
+    callbacks_.AddPacket(function, context);
 }
 
 void TsInfoImpl::AddSectionCallback(uint16_t pid, uint8_t tableId, SectionCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        sectionCallbacks_.push_back({pid, tableId, {function, context}});
+    callbacks_.AddSection(pid, tableId, function, context);
 }
 
 void TsInfoImpl::AddAllSectionsCallback(SectionCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        allSectionsCallbacks_.push_back({function, context});
+    callbacks_.AddAllSections(function, context);
+}
+
+void TsInfoImpl::AddTableCallback(const TableKey& filter, TableCallbackFn function, void* context)
+{
+    std::lock_guard guard(lock_);
+    callbacks_.AddTable(filter, function, context);
+}
+
+void TsInfoImpl::AddAllTablesCallback(TableCallbackFn function, void* context)
+{
+    AddTableCallback(MakeWildcardKey(), function, context);
+}
+
+void TsInfoImpl::AddTableTimeoutCallback(const TableKey& filter, TableTimeoutCallbackFn function, void* context)
+{
+    std::lock_guard guard(lock_);
+    callbacks_.AddTableTimeout(filter, function, context);
 }
 
 void TsInfoImpl::AddPesCallback(int32_t pid, PesCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        pesCallbacks_.push_back({pid, {function, context}});
+    callbacks_.AddPes(pid, function, context);
 }
 
 void TsInfoImpl::AddAllPesCallback(PesCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        allPesCallbacks_.push_back({function, context});
+    callbacks_.AddAllPes(function, context);
 }
 
 void TsInfoImpl::AddPcrStatisticsCallback(int32_t pid, PcrStatisticsCallbackFn function, void* context)
@@ -451,22 +350,7 @@ int32_t TsInfoImpl::GetIsdbtInfo(IsdbtInfo& out)
     std::lock_guard guard(lock_);
     if (!isdbt_.Locked() || !isdbt_.IipReceived())
         return kIsdbtNotLocked;
-    constexpr int64_t kLayerWindow = 3'240'000'000; // one minute
-    const auto seenRecently = [this](int64_t lastSeen) { return lastSeen != kNoTime && now_ - lastSeen <= kLayerWindow; };
-    out.pidLayers.fill(0);
-    for (uint32_t pid = 0; pid < kPidCount; ++pid) {
-        const PidInfoImpl* info = pidImpl_[pid].get();
-        if (info == nullptr || pid == kNullPid)
-            continue;
-        uint8_t mask = 0;
-        if (seenRecently(info->layerLastSeen[kIsdbtLayerA]))
-            mask |= 1;
-        if (seenRecently(info->layerLastSeen[kIsdbtLayerB]))
-            mask |= 2;
-        if (seenRecently(info->layerLastSeen[kIsdbtLayerC]))
-            mask |= 4;
-        out.pidLayers[pid] = mask;
-    }
+    isdbt_.FillPidLayers(pidImpl_, now_, out);
     return isdbt_.FillParameters(out) ? kIsdbtOk : kIsdbtInvalidParameters;
 }
 

@@ -11,22 +11,17 @@
 #include "SkTablePmt.h"
 #include "SkTableSdt.h"
 #include "StreamKind.h"
+#include "StreamRecord.h"
 #include "TableClass.h"
 #include "TsInfoImpl.h"
 
 namespace SklibTs {
 
-namespace {
-
-constexpr uint32_t kBssd = 0x42535344; // "BSSD"
-
-} // namespace
-
 void TsInfoImpl::AddReference(uint32_t pid, PidReferenceKind kind, int32_t programNumber)
 {
     if (pid >= kPidCount)
         return;
-    ++references_[pid][kind];
+    references_.Add(pid, kind);
     if (programNumber >= 0)
         PidInfoFor(pid).programs.insert(programNumber);
 }
@@ -35,25 +30,13 @@ void TsInfoImpl::RemoveReference(uint32_t pid, PidReferenceKind kind, int32_t pr
 {
     if (pid >= kPidCount)
         return;
-    if (references_[pid][kind] > 0)
-        --references_[pid][kind];
+    references_.Remove(pid, kind);
     if (programNumber < 0 || !pidImpl_[pid])
         return;
     // The PID stays the program's while the program still refers to it in another way.
     const auto program = programs.find(programNumber);
-    if (program != programs.end()) {
-        const Program& p = program->second;
-        const bool stillReferenced =
-            p.pmt_pid == static_cast<int32_t>(pid) || p.pcr_pid == static_cast<int32_t>(pid) || p.HasStream(pid) ||
-            std::any_of(p.caEntries.begin(), p.caEntries.end(), [pid](const CaEntry& e) { return e.ca_pid == pid; }) ||
-            std::any_of(p.streams.begin(), p.streams.end(), [pid](const ElementaryStream& s) {
-                return std::any_of(s.caEntries.begin(), s.caEntries.end(),
-                                   [pid](const CaEntry& e) { return e.ca_pid == pid; });
-            });
-        if (stillReferenced)
-            return;
-    }
-    pidImpl_[pid]->programs.erase(programNumber);
+    if (program == programs.end() || !program->second.RefersTo(pid))
+        pidImpl_[pid]->programs.erase(programNumber);
 }
 
 void TsInfoImpl::DropProgramStreams(Program& program)
@@ -70,7 +53,7 @@ void TsInfoImpl::DropProgramStreams(Program& program)
         RemoveReference(static_cast<uint32_t>(pcrPid), kRefPcr, number);
     const auto dropEcm = [&](const CaEntry& entry) {
         RemoveReference(entry.ca_pid, kRefCa, number);
-        if (PidInfoImpl* info = pidImpl_[entry.ca_pid & 0x1FFF].get(); info && info->ecmCount > 0) {
+        if (PidInfoImpl* info = pidImpl_[entry.ca_pid & kNullPid].get(); info && info->ecmCount > 0) {
             if (--info->ecmCount == 0)
                 info->tableClassMask &= ~(TableClassBit(TableClass::kEcm));
         }
@@ -87,7 +70,7 @@ void TsInfoImpl::DropProgramStreams(Program& program)
 
 void TsInfoImpl::ForgetPmtStreamType(uint32_t pid)
 {
-    PidInfoImpl* info = pidImpl_[pid & 0x1FFF].get();
+    PidInfoImpl* info = pidImpl_[pid & kNullPid].get();
     if (info == nullptr)
         return;
     info->checks.pmtStreamType = -1;
@@ -107,8 +90,10 @@ void TsInfoImpl::AddProgram(int32_t programNumber, int32_t pmtPid)
     programs[programNumber] = std::move(program);
     AddReference(static_cast<uint32_t>(pmtPid), kRefPmt, programNumber);
     checks_.ForgetUnreferencedPid(static_cast<uint32_t>(pmtPid));
-    tableLastSeen_[TableKey{static_cast<uint32_t>(pmtPid), 0x02, static_cast<uint32_t>(programNumber), 0xFFFFFFFF,
-                            0xFFFFFFFF}] = now_;
+    // The program's PMT is expected from now on.
+    const TableKey pmtKey{static_cast<uint32_t>(pmtPid), 0x02, static_cast<uint32_t>(programNumber), TableKey::kAny,
+                          TableKey::kAny};
+    tableLastSeen_[pmtKey] = now_;
 }
 
 void TsInfoImpl::RemoveProgram(int32_t programNumber)
@@ -144,18 +129,11 @@ void TsInfoImpl::ApplyPat(const SkTable& table)
     }
 
     std::map<int32_t, int32_t> listed;
-    int32_t nitPid = nitPid_;
     for (const auto& entry : pat.programs) {
         if (entry.program_number == 0)
-            nitPid = static_cast<int32_t>(entry.pid);
+            references_.MoveNitPid(static_cast<int32_t>(entry.pid));
         else
             listed[static_cast<int32_t>(entry.program_number)] = static_cast<int32_t>(entry.pid);
-    }
-    if (nitPid != nitPid_) {
-        if (nitPid_ >= 0 && references_[nitPid_][kRefPsiSi] > 0)
-            --references_[nitPid_][kRefPsiSi];
-        nitPid_ = nitPid;
-        ++references_[nitPid_][kRefPsiSi];
     }
 
     bool changed = false;
@@ -183,7 +161,7 @@ void TsInfoImpl::ApplyPat(const SkTable& table)
 void TsInfoImpl::DropEmmList()
 {
     for (const CaEntry& entry : emms) {
-        PidInfoImpl* info = pidImpl_[entry.ca_pid & 0x1FFF].get();
+        PidInfoImpl* info = pidImpl_[entry.ca_pid & kNullPid].get();
         if (info && info->emmCount > 0 && --info->emmCount == 0)
             info->tableClassMask &= ~(TableClassBit(TableClass::kEmm));
     }
@@ -219,7 +197,7 @@ void TsInfoImpl::ApplyPmt(const TableKey& key, const SkTable& table)
 
     SkTablePmt pmt;
     pmt.Parse(&table);
-    program.pcr_pid = pmt.pcr_pid == 0x1FFF ? -1 : pmt.pcr_pid;
+    program.pcr_pid = pmt.pcr_pid == static_cast<int32_t>(kNullPid) ? -1 : pmt.pcr_pid;
     if (program.pcr_pid >= 0)
         AddReference(static_cast<uint32_t>(program.pcr_pid), kRefPcr, number);
 
@@ -241,48 +219,10 @@ void TsInfoImpl::ApplyPmt(const TableKey& key, const SkTable& table)
     }
 
     for (const auto& entry : pmt.streams) {
-        ElementaryStream stream;
-        stream.elementary_pid = static_cast<uint32_t>(entry.elementary_pid) & 0x1FFF;
-        stream.stream_type = entry.stream_type;
+        ElementaryStream stream = DescribeStream(entry);
         for (const Descriptor& descriptor : entry.descriptors) {
-            switch (descriptor.kind) {
-            case DescriptorKind::kCa: addEcm(descriptor, stream.caEntries); break;
-            case DescriptorKind::kAc3: stream.hasAc3Descriptor = true; break;
-            case DescriptorKind::kAc4: stream.hasAc4Descriptor = true; break;
-            case DescriptorKind::kEnhancedAc3: stream.hasEnhancedAc3Descriptor = true; break;
-            case DescriptorKind::kTeletext: stream.hasTeletextDescriptor = true; break;
-            case DescriptorKind::kRegistration: {
-                RegistrationInfo registration;
-                if (DecodeRegistration(registration, descriptor) == 0 && registration.format_identifier == kBssd)
-                    stream.hasBssdRegistration = true;
-                break;
-            }
-            case DescriptorKind::kComponent: {
-                ComponentInfo component;
-                if (DecodeComponent(component, descriptor) == 0) {
-                    stream.component_tag = component.component_tag;
-                    stream.component_type = component.component_type;
-                }
-                break;
-            }
-            case DescriptorKind::kDataBroadcast: {
-                DataBroadcastInfo broadcast;
-                if (DecodeDataBroadcast(broadcast, descriptor) == 0)
-                    stream.data_broadcast_id = broadcast.data_broadcast_id;
-                break;
-            }
-            case DescriptorKind::kDataBroadcastId: {
-                DataBroadcastIdInfo broadcastId;
-                if (DecodeDataBroadcastId(broadcastId, descriptor) == 0)
-                    stream.data_broadcast_id = broadcastId.data_broadcast_id;
-                break;
-            }
-            case DescriptorKind::kIso639Language:
-                if (descriptor.length >= 3)
-                    stream.language.assign(reinterpret_cast<const char*>(descriptor.data.data()), 3);
-                break;
-            default: break;
-            }
+            if (descriptor.kind == DescriptorKind::kCa)
+                addEcm(descriptor, stream.caEntries);
         }
         AddReference(stream.elementary_pid, kRefElementaryStream, number);
         PidInfoImpl& info = PidInfoFor(stream.elementary_pid);
@@ -340,7 +280,7 @@ void TsInfoImpl::ApplyMgt(const SkTable& table)
         std::vector<uint32_t>& types = info.mgtTableTypes;
         // The PID now carries tables the MGT announces: collect its sections.
         if (types.empty())
-            ++references_[entry.table_type_pid][kRefPsiSi];
+            references_.Add(entry.table_type_pid, kRefPsiSi);
         // Each type once: the MGT repeats every 150 ms and only ranges are asked for.
         if (std::find(types.begin(), types.end(), entry.table_type) == types.end())
             types.push_back(entry.table_type);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <vector>
@@ -74,6 +75,20 @@ std::vector<size_t> PacketsOf(const std::vector<uint8_t>& stream, uint32_t pid)
         if (PidOf(&stream[i]) == pid)
             out.push_back(i / 188);
     return out;
+}
+
+// The stream without its packet at index (188-byte packets).
+std::vector<uint8_t> WithoutPacket(std::vector<uint8_t> stream, size_t index)
+{
+    const auto at = stream.begin() + static_cast<std::ptrdiff_t>(index * 188);
+    stream.erase(at, at + 188);
+    return stream;
+}
+
+size_t DataLostMarks(const EngineRun& run)
+{
+    return static_cast<size_t>(
+        std::count_if(run.completed.begin(), run.completed.end(), [](const CompletedPes& pes) { return pes.dataLost; }));
 }
 
 } // namespace
@@ -160,20 +175,14 @@ TEST(DemuxerTest, ALostPacketDropsOnlyThePesUnderAssembly)
     reference.Feed(clean);
 
     // Drop the 50th video packet that continues a PES.
-    auto damaged = clean;
     const auto videoPackets = PacketsOf(clean, 0x100);
     size_t dropped = 0;
-    for (size_t n = 50; n < videoPackets.size(); ++n) {
-        const uint8_t* p = &clean[videoPackets[n] * 188];
-        if (!(p[1] & 0x40)) {
+    for (size_t n = 50; n < videoPackets.size() && dropped == 0; ++n) {
+        if (!(clean[videoPackets[n] * 188 + 1] & 0x40))
             dropped = videoPackets[n];
-            break;
-        }
     }
-    damaged.erase(damaged.begin() + static_cast<std::ptrdiff_t>(dropped * 188),
-                  damaged.begin() + static_cast<std::ptrdiff_t>(dropped * 188 + 188));
     EngineRun run({0x100, 0x101});
-    run.Feed(damaged);
+    run.Feed(WithoutPacket(clean, dropped));
 
     const auto refVideo = reference.Of(0x100);
     const auto video = run.Of(0x100);
@@ -186,10 +195,7 @@ TEST(DemuxerTest, ALostPacketDropsOnlyThePesUnderAssembly)
     for (size_t i = lostAt; i < video.size(); ++i)
         EXPECT_EQ(video[i].bytes, refVideo[i + 1].bytes) << i;
     // The first PES completed after the loss, of any mapped PID, carries the mark; only it.
-    size_t marks = 0;
-    for (const auto& pes : run.completed)
-        marks += pes.dataLost ? 1 : 0;
-    EXPECT_EQ(marks, 1u);
+    EXPECT_EQ(DataLostMarks(run), 1u);
     const auto audio = run.Of(0x101);
     const auto refAudio = reference.Of(0x101);
     ASSERT_EQ(audio.size(), refAudio.size());
@@ -206,22 +212,18 @@ TEST(DemuxerTest, LosingTheStartOfALengthBoundedPesMarksTheNextPes)
 
     // Drop the first packet of an audio PES in the middle: the PES before it completed on its
     // own length, so the engine holds only an empty PES when the gap shows.
-    auto damaged = clean;
     size_t starts = 0;
+    size_t dropped = 0;
     for (size_t index : PacketsOf(clean, 0x101)) {
         if ((clean[index * 188 + 1] & 0x40) && ++starts == 20) {
-            damaged.erase(damaged.begin() + static_cast<std::ptrdiff_t>(index * 188),
-                          damaged.begin() + static_cast<std::ptrdiff_t>(index * 188 + 188));
+            dropped = index;
             break;
         }
     }
     EngineRun run({0x100, 0x101});
-    run.Feed(damaged);
+    run.Feed(WithoutPacket(clean, dropped));
     EXPECT_EQ(run.Of(0x101).size() + 1, reference.Of(0x101).size());
-    size_t marks = 0;
-    for (const auto& pes : run.completed)
-        marks += pes.dataLost ? 1 : 0;
-    EXPECT_EQ(marks, 1u);
+    EXPECT_EQ(DataLostMarks(run), 1u);
 }
 
 namespace {
@@ -319,10 +321,7 @@ TEST(DemuxerTest, RepeatedPacketsAndDiscontinuities)
     twice.insert(twice.begin() + static_cast<std::ptrdiff_t>(k * 188 + 188), packet.begin(), packet.end());
     EngineRun lost({0x101});
     lost.Feed(twice);
-    size_t marks = 0;
-    for (const auto& pes : lost.completed)
-        marks += pes.dataLost ? 1 : 0;
-    EXPECT_EQ(marks, 1u);
+    EXPECT_EQ(DataLostMarks(lost), 1u);
 
     // A jump of the counter announced by discontinuity_indicator is no loss. (The audio
     // packets of this sample carry a payload only, so give one an adaptation field.)

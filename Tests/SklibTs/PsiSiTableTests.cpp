@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Descriptor.h"
+#include "PsiTestSupport.h"
 #include "SectionBuilder.h"
 #include "SkTableMgt.h"
 #include "SkTableNit.h"
@@ -14,57 +15,33 @@ using namespace SklibTs;
 using SktsTest::AppendBigEndian;
 using SktsTest::Bytes;
 using SktsTest::DescriptorBytes;
+using namespace PsiTest;
 
 namespace {
-
-std::unique_ptr<SkTable> TableOf(const std::vector<Bytes>& sections)
-{
-    auto table = std::make_unique<SkTable>();
-    for (size_t i = 0; i < sections.size(); ++i)
-        table->sections[i] = std::make_unique<SkTableSection>(sections[i].data(), static_cast<int32_t>(sections[i].size()), 0);
-    table->last_section_number = static_cast<int32_t>(sections.size()) - 1;
-    return table;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 // A loop entry: the fixed bytes, then a 12-bit length and the descriptors it counts.
 Bytes Entry(const Bytes& fixed, const Bytes& descriptors, int extraLength = 0)
 {
     Bytes e = fixed;
     AppendBigEndian(e, 0xF000u | static_cast<uint32_t>(static_cast<int>(descriptors.size()) + extraLength), 2);
-    return Cat({e, descriptors});
+    return Concat({e, descriptors});
 }
 
 Bytes Text(const char* text) { return Bytes(text, text + std::char_traits<char>::length(text)); }
 
 Bytes WithLength(const Bytes& text)
 {
-    return Cat({{static_cast<uint8_t>(text.size())}, text});
-}
-
-Descriptor One(uint8_t tag, const Bytes& payload)
-{
-    std::vector<Descriptor> out;
-    const Bytes bytes = DescriptorBytes(tag, payload);
-    ParseDescriptors(bytes.data(), bytes.data() + bytes.size(), out);
-    return out.at(0);
+    return Concat({{static_cast<uint8_t>(text.size())}, text});
 }
 
 Bytes SdtSection(uint8_t number, uint8_t last, const Bytes& services)
 {
-    return SktsTest::LongSection({0x42, 0x0005, 0, true, number, last}, Cat({{0x00, 0x77, 0xFF}, services}));
+    return SktsTest::LongSection({0x42, 0x0005, 0, true, number, last}, Concat({{0x00, 0x77, 0xFF}, services}));
 }
 
 Bytes ServiceDescriptor(uint8_t type, const char* provider, const char* name)
 {
-    return DescriptorBytes(0x48, Cat({{type}, WithLength(Text(provider)), WithLength(Text(name))}));
+    return DescriptorBytes(0x48, Concat({{type}, WithLength(Text(provider)), WithLength(Text(name))}));
 }
 
 } // namespace
@@ -73,9 +50,9 @@ TEST(PsiSdt, ServicesInSectionOrderAndWhereALoopStops)
 {
     const Bytes first = Entry({0x00, 0x01, 0xFC}, ServiceDescriptor(1, "P", "One"));
     // The second service's loop ends in the middle of a descriptor; the third is still read.
-    const Bytes second = Entry({0x00, 0x02, 0xFC}, Cat({ServiceDescriptor(2, "P", "Two"), {0x48, 9, 1}}));
+    const Bytes second = Entry({0x00, 0x02, 0xFC}, Concat({ServiceDescriptor(2, "P", "Two"), {0x48, 9, 1}}));
     const Bytes third = Entry({0x00, 0x03, 0xFC}, {});
-    const auto table = TableOf({SdtSection(0, 1, Cat({first, second})), SdtSection(1, 1, third)});
+    const auto table = TableOf({SdtSection(0, 1, Concat({first, second})), SdtSection(1, 1, third)});
     SkTableSdt sdt;
     EXPECT_EQ(sdt.Parse(table.get()), PsiResult::kLoopOverrun);
     EXPECT_EQ(sdt.transport_stream_id, 5);
@@ -87,7 +64,7 @@ TEST(PsiSdt, ServicesInSectionOrderAndWhereALoopStops)
 
     // A service entry whose loop passes the CRC_32 ends the section, keeping the ones before.
     const Bytes overlong = Entry({0x00, 0x04, 0xFC}, {}, 200);
-    ASSERT_EQ(sdt.Parse(TableOf({SdtSection(0, 0, Cat({first, overlong}))}).get()), PsiResult::kTooShort);
+    ASSERT_EQ(sdt.Parse(TableOf({SdtSection(0, 0, Concat({first, overlong}))}).get()), PsiResult::kTooShort);
     ASSERT_EQ(sdt.services.size(), 1u);
     // A section without room for its service loop gives nothing.
     EXPECT_EQ(sdt.Parse(TableOf({Bytes(14, 0x42)}).get()), PsiResult::kTooShort);
@@ -97,10 +74,10 @@ TEST(PsiSdt, ServicesInSectionOrderAndWhereALoopStops)
 TEST(PsiNit, NetworkAndTransportStreamLoops)
 {
     const Bytes networkLoop = DescriptorBytes(0x40, Text("Net"));
-    const Bytes streams = Cat({Entry({0x00, 0x05, 0x00, 0x77}, DescriptorBytes(0x44, Bytes(11, 0x11))),
+    const Bytes streams = Concat({Entry({0x00, 0x05, 0x00, 0x77}, DescriptorBytes(0x44, Bytes(11, 0x11))),
                                Entry({0x00, 0x06, 0x00, 0x77}, {})});
     Bytes body = Entry({}, networkLoop);
-    body = Cat({body, Entry({}, streams)});
+    body = Concat({body, Entry({}, streams)});
     const auto table = TableOf({SktsTest::LongSection({0x40, 0x1234, 0}, body)});
     SkTableNit nit;
     ASSERT_EQ(nit.Parse(table.get()), PsiResult::kOk);
@@ -113,11 +90,11 @@ TEST(PsiNit, NetworkAndTransportStreamLoops)
     EXPECT_EQ(nit.transport_streams[1].transport_stream_id, 6);
 
     // A transport stream loop length past the CRC_32 is cut to it: the entries are read.
-    const Bytes cut = Cat({Entry({}, networkLoop), Entry({}, streams, 40)});
+    const Bytes cut = Concat({Entry({}, networkLoop), Entry({}, streams, 40)});
     EXPECT_EQ(nit.Parse(TableOf({SktsTest::LongSection({0x40, 0x1234, 0}, cut)}).get()), PsiResult::kTooShort);
     EXPECT_EQ(nit.transport_streams.size(), 2u);
     // A network loop past the CRC_32 ends the section before any descriptor.
-    const Bytes overlong = Cat({Entry({}, networkLoop, 50), Entry({}, streams)});
+    const Bytes overlong = Concat({Entry({}, networkLoop, 50), Entry({}, streams)});
     EXPECT_EQ(nit.Parse(TableOf({SktsTest::LongSection({0x40, 0x1234, 0}, overlong)}).get()), PsiResult::kTooShort);
     EXPECT_EQ(nit.network_id, 0x1234);
     EXPECT_TRUE(nit.network_descriptors.empty());
@@ -135,9 +112,9 @@ TEST(PsiMgt, TableTypesAndPidsOfProtocolVersionZero)
         return Entry(fixed, descriptors, extra);
     };
     const auto mgt = [](uint8_t protocolVersion, uint16_t tables, const Bytes& entries) {
-        return SktsTest::LongSection({0xC7, 0, 0}, Cat({{protocolVersion}, {static_cast<uint8_t>(tables >> 8), static_cast<uint8_t>(tables)}, entries, {0xF0, 0x00}}));
+        return SktsTest::LongSection({0xC7, 0, 0}, Concat({{protocolVersion}, {static_cast<uint8_t>(tables >> 8), static_cast<uint8_t>(tables)}, entries, {0xF0, 0x00}}));
     };
-    const Bytes entries = Cat({entry(0x100, 0x1D00, {}), entry(0x101, 0x1D01, DescriptorBytes(0x80, {1, 2}))});
+    const Bytes entries = Concat({entry(0x100, 0x1D00, {}), entry(0x101, 0x1D01, DescriptorBytes(0x80, {1, 2}))});
     SkTableMgt table;
     ASSERT_EQ(table.Parse(TableOf({mgt(0, 2, entries)}).get()), PsiResult::kOk);
     ASSERT_EQ(table.tables.size(), 2u);
@@ -151,7 +128,7 @@ TEST(PsiMgt, TableTypesAndPidsOfProtocolVersionZero)
     EXPECT_EQ(table.Parse(TableOf({mgt(1, 2, entries)}).get()), PsiResult::kOk);
     EXPECT_TRUE(table.tables.empty());
     // An entry whose descriptors pass the CRC_32 ends the section.
-    const Bytes overlong = Cat({entry(0x100, 0x1D00, {}), entry(0x101, 0x1D01, {}, 30)});
+    const Bytes overlong = Concat({entry(0x100, 0x1D00, {}), entry(0x101, 0x1D01, {}, 30)});
     EXPECT_EQ(table.Parse(TableOf({mgt(0, 2, overlong)}).get()), PsiResult::kTooShort);
     EXPECT_EQ(table.tables.size(), 1u);
 }
@@ -159,7 +136,7 @@ TEST(PsiMgt, TableTypesAndPidsOfProtocolVersionZero)
 TEST(PsiSiDescriptors, NamesOfServicesAndNetworks)
 {
     ServiceInfo service;
-    ASSERT_EQ(DecodeService(service, One(0x48, Cat({{0x19}, WithLength(Text("Prov")), WithLength(Text("Name"))}))), 0);
+    ASSERT_EQ(DecodeService(service, One(0x48, Concat({{0x19}, WithLength(Text("Prov")), WithLength(Text("Name"))}))), 0);
     EXPECT_EQ(service.service_type, 0x19);
     EXPECT_EQ(service.provider_name, L"Prov");
     EXPECT_EQ(service.service_name, L"Name");
@@ -171,14 +148,14 @@ TEST(PsiSiDescriptors, NamesOfServicesAndNetworks)
     EXPECT_EQ(DecodeService(service, One(0x40, {0x01})), PsiResult::kWrongTag);
 
     MultilingualNameInfo names;
-    const Bytes serviceNames = Cat({Text("deu"), WithLength(Text("P1")), WithLength(Text("Eins")), Text("eng"),
+    const Bytes serviceNames = Concat({Text("deu"), WithLength(Text("P1")), WithLength(Text("Eins")), Text("eng"),
                                     WithLength(Text("P2")), WithLength(Text("One")), Text("fr")});
     ASSERT_EQ(DecodeMultilingualServiceName(names, One(0x5D, serviceNames)), 0);
     ASSERT_EQ(names.names.size(), 2u) << "a language code cut short starts no entry";
     EXPECT_EQ(names.names[1].language, "eng");
     EXPECT_EQ(names.names[1].provider_name, L"P2");
     EXPECT_EQ(names.names[1].name, L"One");
-    ASSERT_EQ(DecodeMultilingualNetworkName(names, One(0x5B, Cat({Text("fra"), WithLength(Text("Reseau"))}))), 0);
+    ASSERT_EQ(DecodeMultilingualNetworkName(names, One(0x5B, Concat({Text("fra"), WithLength(Text("Reseau"))}))), 0);
     ASSERT_EQ(names.names.size(), 1u);
     EXPECT_EQ(names.names[0].name, L"Reseau");
     EXPECT_TRUE(names.names[0].provider_name.empty());

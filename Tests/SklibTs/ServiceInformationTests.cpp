@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "PsiTestSupport.h"
 #include "SectionBuilder.h"
 #include "ServiceInformation.h"
 #include "SkTableNit.h"
@@ -13,15 +14,7 @@ using SktsTest::Bytes;
 
 namespace {
 
-std::vector<Descriptor> Loop(std::initializer_list<Bytes> descriptors)
-{
-    Bytes bytes;
-    for (const Bytes& d : descriptors)
-        bytes.insert(bytes.end(), d.begin(), d.end());
-    std::vector<Descriptor> out;
-    ParseDescriptors(bytes.data(), bytes.data() + bytes.size(), out);
-    return out;
-}
+std::vector<Descriptor> Loop(std::initializer_list<Bytes> descriptors) { return PsiTest::Loop(PsiTest::Concat(descriptors)); }
 
 Bytes Service(const char* provider, const char* name)
 {
@@ -71,19 +64,26 @@ TEST(ServiceInformationTest, TheNetworkAndTheDeliverySystemOfThisTransportStream
     const Bytes s2 = SktsTest::DescriptorBytes(0x79, {0x40, 0x09});
     nit.transport_streams.push_back({5, 1, Loop({cable})});
     nit.transport_streams.push_back({6, 1, Loop({satellite, s2})});
+    nit.transport_streams.push_back({8, 1, Loop({SktsTest::DescriptorBytes(0x7F, {0x04, 0x01, 0x00, 0x02})})});
 
     const NetworkInfo six = DescribeNetwork(nit, 6, {"fra"});
     EXPECT_EQ(six.network_id, 0x3001);
     EXPECT_EQ(six.networkName, L"NF");
     EXPECT_EQ(six.deliverySystemTag, 0x43);
-    EXPECT_EQ(six.frequencyHz, 11'727'000'000u);
-    EXPECT_EQ(six.inputStreamIdentifier, 9) << "the S2 descriptor completes the satellite one";
+    EXPECT_EQ(six.satellite.frequencyHz, 11'727'000'000u);
+    EXPECT_EQ(six.s2.inputStreamIdentifier, 9) << "the S2 descriptor completes the satellite one";
 
     const NetworkInfo five = DescribeNetwork(nit, 5, {});
     EXPECT_EQ(five.networkName, L"NE");
     EXPECT_EQ(five.deliverySystemTag, 0x44);
-    EXPECT_EQ(five.symbolRate, 6'900'000u);
-    EXPECT_EQ(five.inputStreamIdentifier, -1);
+    EXPECT_EQ(five.cable.symbolRate, 6'900'000u);
+    EXPECT_EQ(five.s2.inputStreamIdentifier, -1);
+    EXPECT_EQ(five.deliveryTagExtension, -1);
+
+    const NetworkInfo eight = DescribeNetwork(nit, 8, {});
+    EXPECT_EQ(eight.deliverySystemTag, 0x7F);
+    EXPECT_EQ(eight.deliveryTagExtension, 0x04);
+    EXPECT_EQ(eight.t2.t2SystemId, 2);
 
     EXPECT_EQ(DescribeNetwork(nit, 7, {}).deliverySystemTag, 0) << "no entry for this transport stream";
 }
