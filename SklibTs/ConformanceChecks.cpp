@@ -11,11 +11,11 @@ namespace SklibTs {
 
 namespace {
 
-constexpr int64_t kHalfSecond = 27'000'000;
-constexpr int64_t kPeriodicInterval = 5'400'000;   // 100 ms
-constexpr int64_t kPtsInterval = 37'800'000;       // 700 ms
-constexpr int64_t kNitInterval = 540'000'000;      // 10 s
-constexpr int64_t kNitMinimumInterval = 1'350'000; // 25 ms
+constexpr int64_t kHalfSecond = kTicksPerSecond / 2;
+constexpr int64_t kPeriodicInterval = 100 * kTicksPerMillisecond;
+constexpr int64_t kPtsInterval = 700 * kTicksPerMillisecond;
+constexpr int64_t kNitInterval = 10 * kTicksPerSecond;
+constexpr int64_t kNitMinimumInterval = 25 * kTicksPerMillisecond;
 constexpr uint32_t kAny = TableKey::kAny;
 
 IndicatorLocation LocationOf(const TableKey& key)

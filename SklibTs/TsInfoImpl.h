@@ -27,7 +27,7 @@ class SkTp;
 
 class TsInfoImpl final : public SkTsInfo {
 public:
-    static constexpr int64_t kPidAgeOut = 3'240'000'000; // 60 s without packets
+    static constexpr int64_t kPidAgeOut = 60 * kTicksPerSecond; // without packets
 
     TsInfoImpl();
     ~TsInfoImpl() override;

@@ -13,16 +13,16 @@ namespace DsDemux {
 
 namespace {
 
-// 188 bytes * 8 bits * 54,000,000 ticks per second.
-constexpr int64_t kPacketBitTicks = 81'216'000'000;
-// 188 * 8 * 27,000,000: bits of one packet times the PCR clock.
-constexpr int64_t kPacketBitsPcr = 40'608'000'000;
-// 188 * 8 * 90,000: bits of one packet times the PTS clock.
-constexpr int64_t kPacketBitsPts = 135'360'000;
-// 188 * 8 * 10,000,000: bits of one packet times the 100 ns clock.
-constexpr int64_t kPacketBits100ns = 15'040'000'000;
-constexpr int64_t kPcrHalfRange = 0x12C00000000;
-constexpr int64_t kPcrRange = 0x25800000000;
+// Bits of one packet times each clock: divided by a bit rate, the packet's duration in it.
+constexpr int64_t kPacketBitTicks = SklibTs::kTsPacketBits * SklibTs::kTicksPerSecond;
+constexpr int64_t kPacketBitsPcr = SklibTs::kTsPacketBits * SklibTs::kPcrClockHz;
+constexpr int64_t kPacketBitsPts = SklibTs::kTsPacketBits * SklibTs::kPtsClockHz;
+constexpr int64_t kPacketBits100ns = SklibTs::kTsPacketBits * SklibTs::kReferenceTimeHz;
+constexpr int64_t kPcrHalfRange = SklibTs::kPcrModulus / 2;
+constexpr int64_t kPcrRange = SklibTs::kPcrModulus;
+
+// 90 kHz to 100 ns.
+int64_t ReferenceTimeOfPts(int64_t pts) { return pts * SklibTs::kReferenceTimeHz / SklibTs::kPtsClockHz; }
 constexpr HRESULT kInvalidState = static_cast<HRESULT>(0x8007139F);
 
 int32_t Abs32(int32_t v) { return v < 0 ? -v : v; }
@@ -145,7 +145,7 @@ void Demuxer::AgePcrTracks()
         const bool neverSeen = it->second.lastTicks == SklibTs::kNoTime;
         const auto ageMs = neverSeen ? INT64_MAX
                                      : static_cast<int64_t>(static_cast<double>(currentPacketTicks - it->second.lastTicks) /
-                                                            54'000'000.0 * 1000.0);
+                                                            static_cast<double>(SklibTs::kTicksPerSecond) * 1000.0);
         if (ageMs >= 500) {
             if (it->first == preferredPcrPid) {
                 preferredPcrPid = kNoPid;
@@ -214,9 +214,10 @@ void Demuxer::ProcessPcr(const SklibTs::SkTp& tp, int64_t ticks)
             ApplyBitRate(rate);
     }
     if (sampleTimeCallback && sampleTimePending && pid == timingPcrPid && track.stable) {
-        const int64_t pts = track.pcr / 300 + (sampleFirstPacket - track.pcrPacket) * kPacketBitsPts / track.rate;
+        const int64_t pts = track.pcr / SklibTs::kPcrTicksPerPcrBase +
+                            (sampleFirstPacket - track.pcrPacket) * kPacketBitsPts / track.rate;
         bool flag = false;
-        sampleTimeCallback(pts * 1000 / 9, flag);
+        sampleTimeCallback(ReferenceTimeOfPts(pts), flag);
         sampleTimePending = false;
     }
 }
@@ -273,7 +274,7 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
     if (timingPcrPid != kNoPid) {
         const auto track = pcrTracks.find(timingPcrPid);
         if (track != pcrTracks.end() && track->second.stable && track->second.rate > 0)
-            done.pcrTime = track->second.pcr / 300 +
+            done.pcrTime = track->second.pcr / SklibTs::kPcrTicksPerPcrBase +
                            (packetCount - track->second.pcrPacket) * kPacketBitsPts / track->second.rate;
     }
     done.sampleOffset = (packetCount - sampleFirstPacket) * kPacketBits100ns / bitRate;

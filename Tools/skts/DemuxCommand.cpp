@@ -13,6 +13,7 @@
 #include "CommandError.h"
 #include "Demuxer.h"
 #include "SkTsInfo.h"
+#include "SkTsTypes.h"
 #include "TableKey.h"
 
 namespace Skts {
@@ -160,7 +161,7 @@ std::string FormatPts(const nlohmann::json& value)
     if (value.is_null())
         return "-";
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(value.get<int64_t>()) / 90000.0);
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(value.get<int64_t>()) / static_cast<double>(SklibTs::kPtsClockHz));
     return text;
 }
 
