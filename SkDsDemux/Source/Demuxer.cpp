@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <new>
 
 #include "SkPes.h"
 #include "SkTp.h"
@@ -96,7 +97,11 @@ HRESULT Demuxer::ProcessSample(const uint8_t* data, int32_t length)
         return E_POINTER;
     sampleFirstPacket = packetCount + 1;
     sampleTimePending = true;
-    packetInput->Write(data, static_cast<uint32_t>(length));
+    try {
+        packetInput->Write(data, static_cast<uint32_t>(length));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY; // nothing throws across the engine's interface
+    }
     MeasureWallClockRate(steadyClock_());
     return S_OK;
 }
