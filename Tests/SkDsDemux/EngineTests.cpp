@@ -101,8 +101,13 @@ TEST(DemuxerTest, ReportsItsStateBeforeInitAndRejectsNullData)
     ASSERT_EQ(engine.Init(), S_OK);
     EXPECT_EQ(engine.ProcessSample(nullptr, 10), E_POINTER);
     EXPECT_EQ(engine.BitRate(), 10'000'000);
+    // Unmapping a PID outside 0 to 8191 changes nothing.
+    engine.AddPid(0x100, nullptr, nullptr);
     engine.RemovePid(-1);
     engine.RemovePid(9000);
+    EXPECT_NE(engine.Entry(0x100), nullptr);
+    engine.RemovePid(0x100);
+    EXPECT_EQ(engine.Entry(0x100), nullptr);
 }
 
 namespace {

@@ -343,6 +343,15 @@ TEST(EsDispatch, RandomAndCutPacketsOfEveryKind)
                 b = static_cast<uint8_t>(random() % 4 == 0 ? 0 : random() % 4 == 0 ? 1 : random());
             Parse(es, kind, MakePes(payload));
         }
+        // Whatever was learnt is described under the PID's coding, and only one kind is kept.
+        const std::string coding = SklibTs::CodingName(kind);
+        EXPECT_FALSE(es.Video() != nullptr && es.Audio() != nullptr) << coding;
+        if (es.Video() != nullptr) {
+            EXPECT_EQ(SklibTs::DescribeVideo(*es.Video(), kind).rfind(coding, 0), 0u) << coding;
+        }
+        if (es.Audio() != nullptr) {
+            EXPECT_EQ(SklibTs::DescribeAudio(*es.Audio(), kind).rfind(coding, 0), 0u) << coding;
+        }
     }
 }
 
