@@ -7,6 +7,7 @@
 
 #include "Demuxer.h"
 #include "SkTsInfo.h"
+#include "PcrField.h"
 #include "TestData.h"
 
 #if defined(__GLIBC__)
@@ -369,14 +370,7 @@ std::vector<uint8_t> PcrPacket(uint16_t pid, int64_t pcr, uint8_t cc)
     p[3] = static_cast<uint8_t>(0x20 | (cc & 0x0F));
     p[4] = 183;
     p[5] = 0x10;
-    const int64_t base = pcr / 300;
-    const int64_t ext = pcr % 300;
-    p[6] = static_cast<uint8_t>(base >> 25);
-    p[7] = static_cast<uint8_t>(base >> 17);
-    p[8] = static_cast<uint8_t>(base >> 9);
-    p[9] = static_cast<uint8_t>(base >> 1);
-    p[10] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (ext >> 8));
-    p[11] = static_cast<uint8_t>(ext);
+    SktsTest::WritePcrField(p.data(), pcr);
     return p;
 }
 

@@ -126,6 +126,15 @@ Bytes ExpectedPes(const Bytes& middle)
 
 Bytes Tail(const Bytes& packet, size_t from) { return Bytes(packet.begin() + static_cast<std::ptrdiff_t>(from), packet.end()); }
 
+// The one PES the engine and the one the analyser completed, against what each should hold.
+void ExpectPes(const Consumers& run, const Bytes& engine, const Bytes& analyser)
+{
+    ASSERT_EQ(run.enginePes.size(), 1u);
+    EXPECT_EQ(run.enginePes[0], engine);
+    ASSERT_EQ(run.analyserPes.size(), 1u);
+    EXPECT_EQ(run.analyserPes[0], analyser);
+}
+
 } // namespace
 
 // PCR_flag set in an adaptation field of length 1: the flag is all the analyser asks for, so
@@ -142,10 +151,7 @@ TEST(IllegalPacketTest, PcrFlagInAFieldOfLengthOne)
     run.FeedPes({packet});
     EXPECT_EQ(run.AudioInfo().pcrCount, 1u);
     EXPECT_EQ(run.engine.PcrTracks().count(kAudioPid), 0u);
-    ASSERT_EQ(run.enginePes.size(), 1u);
-    EXPECT_EQ(run.enginePes[0], ExpectedPes(Tail(packet, 6)));
-    ASSERT_EQ(run.analyserPes.size(), 1u);
-    EXPECT_EQ(run.analyserPes[0], ExpectedPes(Tail(packet, 6)));
+    ExpectPes(run, ExpectedPes(Tail(packet, 6)), ExpectedPes(Tail(packet, 6)));
 }
 
 // adaptation_field_control 2 (no payload) with a field shorter than the packet: the packet view
@@ -162,10 +168,7 @@ TEST(IllegalPacketTest, AdaptationOnlyPacketWithAShortField)
 
     Consumers run;
     run.FeedPes({packet});
-    ASSERT_EQ(run.enginePes.size(), 1u);
-    EXPECT_EQ(run.enginePes[0], ExpectedPes(Tail(packet, 15)));
-    ASSERT_EQ(run.analyserPes.size(), 1u);
-    EXPECT_EQ(run.analyserPes[0], ExpectedPes(Tail(packet, 15)));
+    ExpectPes(run, ExpectedPes(Tail(packet, 15)), ExpectedPes(Tail(packet, 15)));
 }
 
 // Reserved adaptation_field_control 0: no payload for the continuity checks (the engine does
@@ -173,22 +176,19 @@ TEST(IllegalPacketTest, AdaptationOnlyPacketWithAShortField)
 // are payload for PES assembly and for the analyser.
 TEST(IllegalPacketTest, ReservedAdaptationFieldControl)
 {
-    Bytes packet = FieldPacket(0, 9, 0x33, 0x33);
+    const Bytes packet = FieldPacket(0, 9, 0x33, 0x33);
     const SkTp tp(packet.data(), 188);
     EXPECT_FALSE(tp.HasPayload());
     EXPECT_EQ(tp.GetAdaptationFieldLength(), -1);
 
     Consumers run;
-    Bytes next = AudioPacket(1, false, 0x44);
+    const Bytes next = AudioPacket(1, false, 0x44);
     run.FeedPes({packet, next});
-    ASSERT_EQ(run.enginePes.size(), 1u);
     Bytes middle = Tail(packet, 4);
     const Bytes nextPayload = Tail(next, 4);
     middle.insert(middle.end(), nextPayload.begin(), nextPayload.end());
-    EXPECT_EQ(run.enginePes[0], ExpectedPes(middle));
-    EXPECT_FALSE(run.engineDataLost[0]);
-    ASSERT_EQ(run.analyserPes.size(), 1u);
-    EXPECT_EQ(run.analyserPes[0], ExpectedPes(middle));
+    ExpectPes(run, ExpectedPes(middle), ExpectedPes(middle));
+    EXPECT_EQ(run.engineDataLost, (std::vector<bool>{false}));
 }
 
 // An adaptation field whose length byte does not fit in the packet: the packet view ignores
@@ -210,10 +210,7 @@ TEST(IllegalPacketTest, LengthByteThatDoesNotFit)
 
     Consumers run;
     run.FeedPes({packet});
-    ASSERT_EQ(run.enginePes.size(), 1u);
-    EXPECT_EQ(run.enginePes[0], ExpectedPes(Tail(packet, 4)));
+    ExpectPes(run, ExpectedPes(Tail(packet, 4)), ExpectedPes({}));
     EXPECT_EQ(run.engine.PcrTracks().count(kAudioPid), 0u);
-    ASSERT_EQ(run.analyserPes.size(), 1u);
-    EXPECT_EQ(run.analyserPes[0], ExpectedPes({}));
     EXPECT_EQ(run.AudioInfo().pcrCount, 1u);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "PcrField.h"
 #include "SectionBuilder.h"
 #include "SkTsPacketInput.h"
 #include "TestData.h"
@@ -133,18 +134,7 @@ public:
                              (int64_t{p[3]} << 1) | (p[4] >> 7);
         return base * 300 + (((p[4] & 1) << 8) | p[5]);
     }
-    void SetPcr(size_t i, int64_t pcr)
-    {
-        uint8_t* p = Packet(i) + 6;
-        const int64_t base = pcr / 300;
-        const int64_t extension = pcr % 300;
-        p[0] = static_cast<uint8_t>(base >> 25);
-        p[1] = static_cast<uint8_t>(base >> 17);
-        p[2] = static_cast<uint8_t>(base >> 9);
-        p[3] = static_cast<uint8_t>(base >> 1);
-        p[4] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (extension >> 8));
-        p[5] = static_cast<uint8_t>(extension);
-    }
+    void SetPcr(size_t i, int64_t pcr) { SktsTest::WritePcrField(Packet(i), pcr); }
     // Puts a section into null packets from `from` on.
     void InjectSection(size_t from, uint16_t pid, const Bytes& section, uint8_t& cc)
     {
