@@ -13,12 +13,10 @@ int32_t SkTableMgt::ParseSection(const SkTableSection* section)
     constexpr int32_t kTablesDefined = 9;
     constexpr int32_t kEntries = 11;
     constexpr int32_t kEntryHeader = 11;
-    if (section == nullptr)
-        return PsiResult::kNoData;
-    const SectionBody body = BodyOf(*section);
+    SectionBody body;
+    if (const int32_t result = OpenBody(section, kEntries, body))
+        return result;
     const uint8_t* s = body.bytes;
-    if (body.end < kEntries)
-        return PsiResult::kTooShort;
     if (s[kProtocolVersion] != 0)
         return PsiResult::kOk;
     const uint32_t tablesDefined = Read16(s + kTablesDefined);

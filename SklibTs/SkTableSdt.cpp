@@ -15,12 +15,10 @@ int32_t SkTableSdt::ParseSection(const SkTableSection* section)
 {
     constexpr int32_t kServiceLoop = 11;
     constexpr int32_t kServiceHeader = 5;
-    if (section == nullptr)
-        return PsiResult::kNoData;
-    const SectionBody body = BodyOf(*section);
+    SectionBody body;
+    if (const int32_t result = OpenBody(section, kServiceLoop, body))
+        return result;
     const uint8_t* s = body.bytes;
-    if (body.end < kServiceLoop)
-        return PsiResult::kTooShort;
     transport_stream_id = static_cast<int32_t>(Read16(s + 3));
     original_network_id = static_cast<int32_t>(Read16(s + 8));
     int32_t result = PsiResult::kOk;
@@ -30,9 +28,7 @@ int32_t SkTableSdt::ParseSection(const SkTableSection* section)
             return PsiResult::kTooShort;
         Service& service = services.emplace_back();
         service.service_id = static_cast<int32_t>(Read16(s + pos));
-        const int32_t loopResult = ParseDescriptors(s + pos + kServiceHeader, s + loopEnd, service.descriptors);
-        if (result == PsiResult::kOk)
-            result = loopResult;
+        KeepFirstFailure(result, ParseDescriptors(s + pos + kServiceHeader, s + loopEnd, service.descriptors));
         pos = loopEnd;
     }
     return result != PsiResult::kOk ? result : CrcResult(body);
