@@ -138,7 +138,10 @@ TEST(DemuxerTest, InitAgainReplacesTheAnalyserAndItsPacketInput)
         const size_t oneEngine = HeapInUse() - before;
         for (int i = 0; i < 10; ++i)
             ASSERT_EQ(probe.Init(), S_OK);
-        EXPECT_LT(HeapInUse() - before, 2 * oneEngine);
+        // Under the sanitizers glibc's heap reports nothing; their leak checker sees a leak.
+        if (oneEngine > 0) {
+            EXPECT_LT(HeapInUse() - before, 2 * oneEngine);
+        }
     }
     ASSERT_EQ(run.engine.Init(), S_OK);
     run.engine.AddPid(0x101, &EngineRun::OnPes, &run);
