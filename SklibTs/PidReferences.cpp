@@ -45,11 +45,6 @@ void PidReferences::Remove(uint32_t pid, PidReferenceKind kind)
         --counts_[pid][kind];
 }
 
-uint32_t PidReferences::Count(uint32_t pid, PidReferenceKind kind) const
-{
-    return pid < kPidCount && kind < kRefKinds ? counts_[pid][kind] : 0;
-}
-
 void PidReferences::MoveNitPid(int32_t pid)
 {
     if (pid == nitPid_)

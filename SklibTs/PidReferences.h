@@ -25,7 +25,10 @@ public:
     void Add(uint32_t pid, PidReferenceKind kind);
     // Never below zero.
     void Remove(uint32_t pid, PidReferenceKind kind);
-    uint32_t Count(uint32_t pid, PidReferenceKind kind) const;
+    uint32_t Count(uint32_t pid, PidReferenceKind kind) const
+    {
+        return pid < kPidCount && kind < kRefKinds ? counts_[pid][kind] : 0;
+    }
     bool CarriesTables(uint32_t pid) const { return counts_[pid][kRefPmt] > 0 || counts_[pid][kRefPsiSi] > 0; }
     // Moves the NIT's PSI/SI reference to the PID the PAT names.
     void MoveNitPid(int32_t pid);

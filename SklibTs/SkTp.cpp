@@ -7,64 +7,7 @@
 
 namespace SklibTs {
 
-void SkTp::RequireValid() const
-{
-    if (!IsValid())
-        throw InvalidTpBufferExc();
-}
-
-bool SkTp::HasSyncByte() const
-{
-    RequireValid();
-    return buffer_[0] == kSyncByte;
-}
-
-int32_t SkTp::GetPid() const
-{
-    RequireValid();
-    return ((buffer_[1] & 0x1F) << 8) | buffer_[2];
-}
-
-bool SkTp::GetPayloadUnitStart() const
-{
-    RequireValid();
-    return (buffer_[1] & 0x40) != 0;
-}
-
-bool SkTp::GetTransportErrorIndicator() const
-{
-    RequireValid();
-    return (buffer_[1] & 0x80) != 0;
-}
-
-uint32_t SkTp::GetScramblingControl() const
-{
-    RequireValid();
-    return (buffer_[3] >> 6) & 0x3;
-}
-
-uint32_t SkTp::GetAdaptationFieldControl() const
-{
-    RequireValid();
-    return (buffer_[3] >> 4) & 0x3;
-}
-
-int32_t SkTp::GetContinuityCounter() const
-{
-    RequireValid();
-    return buffer_[3] & 0x0F;
-}
-
-bool SkTp::HasPayload() const
-{
-    const uint32_t afc = GetAdaptationFieldControl();
-    return afc == 1 || afc == 3;
-}
-
-int32_t SkTp::GetAdaptationFieldLength() const
-{
-    return GetAdaptationFieldControl() >= 2 ? buffer_[4] : -1;
-}
+void SkTp::ThrowInvalid() { throw InvalidTpBufferExc(); }
 
 const uint8_t* SkTp::GetAdaptationField(uint32_t& length) const
 {
@@ -84,11 +27,6 @@ bool SkTp::GetDiscontinuityIndicator() const
     uint32_t length = 0;
     const uint8_t* field = GetAdaptationField(length);
     return field != nullptr && length >= 2 && (field[1] & 0x80) != 0;
-}
-
-bool SkTp::HasPcr() const
-{
-    return GetAdaptationFieldLength() > 0 && (buffer_[5] & 0x10) != 0;
 }
 
 SkTp::PcrField SkTp::GetPcrField() const

@@ -125,14 +125,16 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
         return;
     }
 
+    const bool collectPes = IsCollectedKind(info.streamKind);
+    const bool collectSections = references_.CarriesTables(pid);
     uint32_t payloadSize = 0;
-    const uint8_t* payload = AnalyserPayload(tp, payloadSize);
+    const uint8_t* payload = collectPes || collectSections ? AnalyserPayload(tp, payloadSize) : nullptr;
     if (payload != nullptr) {
         const bool unitStart = tp.GetPayloadUnitStart();
-        if (IsCollectedKind(info.streamKind))
+        if (collectPes)
             CollectPes(pid, payload, payloadSize, unitStart);
         // Table handlers may reset the analyser, which deletes `info`: it is not used after this.
-        if (references_.CarriesTables(pid))
+        if (collectSections)
             sections_.Collect(pid, payload, payloadSize, unitStart);
     }
     callbacks_.NotifyPacket(pid, packet, size, time);
