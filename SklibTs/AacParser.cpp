@@ -12,6 +12,9 @@ using A = AudioStreamInfo;
 
 constexpr uint32_t kSampleRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                        22050, 16000, 12000, 11025, 8000, 7350};
+// ADTS is MPEG-2 AAC, whose table stops at 8000 Hz: index 12 (7350 Hz, MPEG-4 only) is
+// reserved there and taking it would accept false syncs.
+constexpr uint32_t kAdtsSampleRateIndexes = 12;
 constexpr uint32_t kExplicitSampleRate = 15;
 constexpr uint32_t kAdtsHeaderBytes = 7;
 constexpr uint32_t kLatmSyncWord = 0x2B7;
@@ -122,7 +125,7 @@ bool ReadAdtsHeader(const uint8_t* data, size_t size, AudioStreamInfo& info, uin
     const uint32_t configuration = (data[2] & 1) << 2 | data[3] >> 6;
     frameBytes = (data[3] & 3u) << 11 | uint32_t{data[4]} << 3 | data[5] >> 5;
     const uint32_t rawBlocks = (data[6] & 3u) + 1;
-    if (sampleRateIndex >= std::size(kSampleRates) || frameBytes < kAdtsHeaderBytes)
+    if (sampleRateIndex >= kAdtsSampleRateIndexes || frameBytes < kAdtsHeaderBytes)
         return false;
     info = A{};
     info.sampleRate = kSampleRates[sampleRateIndex];

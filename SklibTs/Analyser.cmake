@@ -1,12 +1,20 @@
 target_sources(SklibTs PRIVATE
+  ClientCallbacks.cpp
   ConformanceChecks.cpp
   Indicators.cpp
   IsdbtDecoder.cpp
   PcrAnalysis.cpp
   PcrHistory.cpp
   PesCollector.cpp
+  PidReferences.cpp
   RateMeter.cpp
   RepetitionRules.cpp
+  SectionAssembler.cpp
+  ServiceInformation.cpp
+  SkTsInfo.cpp
+  StreamRecord.cpp
+  TableClass.cpp
+  TableDeadlines.cpp
   TsInfoImpl.cpp
   TsInfoPrograms.cpp
   TsInfoTables.cpp

@@ -11,12 +11,11 @@ namespace SklibTs {
 
 namespace {
 
-constexpr int64_t kHalfSecond = 27'000'000;
-constexpr size_t kMaxPmtTimes = 4096;
-constexpr int64_t kPeriodicInterval = 5'400'000;   // 100 ms
-constexpr int64_t kPtsInterval = 37'800'000;       // 700 ms
-constexpr int64_t kNitInterval = 540'000'000;      // 10 s
-constexpr int64_t kNitMinimumInterval = 1'350'000; // 25 ms
+constexpr int64_t kHalfSecond = kTicksPerSecond / 2;
+constexpr int64_t kPeriodicInterval = 100 * kTicksPerMillisecond;
+constexpr int64_t kPtsInterval = 700 * kTicksPerMillisecond;
+constexpr int64_t kNitInterval = 10 * kTicksPerSecond;
+constexpr int64_t kNitMinimumInterval = 25 * kTicksPerMillisecond;
 constexpr uint32_t kAny = TableKey::kAny;
 
 IndicatorLocation LocationOf(const TableKey& key)
@@ -70,7 +69,6 @@ struct ConformanceChecks::State {
     int64_t lastNitActualTime = kNoTime;
     int64_t nitActualDeadline = kNoTime;
     std::map<int32_t, int64_t> nitOther;   // section_number -> last time
-    std::map<TableKey, int64_t> pmtTimes;  // PMT key -> last section time
     // PIDs watched for references, with the time by which each must be referenced again.
     PidSet watched;
     std::array<int64_t, kPidCount> referenceTime;
@@ -80,8 +78,10 @@ struct ConformanceChecks::State {
     State() { referenceTime.fill(kNoTime); }
 };
 
-ConformanceChecks::ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids)
-    : indicators_(indicators), programs_(programs), pids_(pids), state_(std::make_unique<State>()),
+ConformanceChecks::ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids,
+                                     std::map<TableKey, int64_t>& tableLastSeen)
+    : indicators_(indicators), programs_(programs), pids_(pids), tableLastSeen_(tableLastSeen),
+      state_(std::make_unique<State>()),
       pcr_(indicators, pids), rules_(indicators, pids)
 {
 }
@@ -177,7 +177,7 @@ void ConformanceChecks::RunPeriodicChecks(int64_t now)
     for (const auto& [number, program] : programs_) {
         const uint32_t pmtPid = static_cast<uint32_t>(program.pmt_pid);
         const TableKey key{pmtPid, 0x02, static_cast<uint32_t>(number), kAny, kAny};
-        const auto [entry, inserted] = state.pmtTimes.try_emplace(key, now);
+        const auto [entry, inserted] = tableLastSeen_.try_emplace(key, now);
         if (inserted) {
             indicators_.Report(ConformanceIndicator::PmtError, PmtAbsent(pmtPid), 0.0, LocationOf(key), now);
         } else if (now - entry->second > kHalfSecond) {
@@ -239,8 +239,36 @@ void ConformanceChecks::TrackUnreferencedPid(uint32_t pid, bool referenced, int6
     }
 }
 
-void ConformanceChecks::OnScrambledPacket(int64_t now)
+void ConformanceChecks::ReportSyncByteError(int64_t now)
 {
+    indicators_.Report(ConformanceIndicator::SyncByteError, L"Sync_byte not equal to 0x47", 0.0,
+                       IndicatorLocation::None(), now);
+}
+
+void ConformanceChecks::ReportTransportError(uint32_t pid, int64_t now)
+{
+    indicators_.Report(ConformanceIndicator::TransportError,
+                       FormatIndicatorMessage("Transport_error_indicator on PID %d is set", static_cast<int>(pid)),
+                       0.0, IndicatorLocation::ForPid(pid), now);
+}
+
+void ConformanceChecks::ReportSyncLoss(int64_t now)
+{
+    indicators_.Report(ConformanceIndicator::TsSyncLoss, L"Loss of synchronization", 0.0, IndicatorLocation::None(),
+                       now);
+}
+
+void ConformanceChecks::OnScrambledPacket(uint32_t pid, bool pmtPid, int64_t now)
+{
+    if (pid == 0) {
+        indicators_.Report(ConformanceIndicator::PatError, L"Scrambling_control_field is not 00 for PID 0x0000", 0.0,
+                           IndicatorLocation::ForPid(0), now);
+    }
+    if (pmtPid) {
+        indicators_.Report(ConformanceIndicator::PmtError,
+                           FormatIndicatorMessage("Scrambling_control_field is not 00 for PMT PID 0x%04X", pid), 0.0,
+                           IndicatorLocation::ForPid(pid), now);
+    }
     if (state_->catDeadline == kNoTime) {
         state_->lastCatTime = now;
         state_->catDeadline = now + kHalfSecond;
@@ -338,14 +366,11 @@ void ConformanceChecks::CheckSection(const TableKey& key, int32_t sectionNumber,
         }
     }
     if (tid == 0x02) {
-        const auto found = state.pmtTimes.find(key);
-        if (found != state.pmtTimes.end() && now - found->second > kHalfSecond) {
+        const auto found = tableLastSeen_.find(key);
+        if (found != tableLastSeen_.end() && now - found->second > kHalfSecond) {
             indicators_.Report(ConformanceIndicator::PmtError, PmtAbsent(pid), Seconds(now - found->second),
                                location, now);
         }
-        state.pmtTimes[key] = now;
-        if (state.pmtTimes.size() > kMaxPmtTimes)
-            ForgetUnlistedPmtTimes();
     }
     rules_.CheckSection(key, sectionNumber, now);
     if (NeedsCrcCheck(tid, state.siStandard) && !CheckCrc32(section, length)) {
@@ -353,16 +378,6 @@ void ConformanceChecks::CheckSection(const TableKey& key, int32_t sectionNumber,
                            FormatIndicatorMessage("CRC error detected. PID %d with table_id: 0x%02X",
                                                   static_cast<int>(pid), tid),
                            0.0, location, now);
-    }
-}
-
-void ConformanceChecks::ForgetUnlistedPmtTimes()
-{
-    auto& times = state_->pmtTimes;
-    for (auto it = times.begin(); it != times.end();) {
-        const auto program = programs_.find(static_cast<int32_t>(it->first.table_id_extension));
-        const bool listed = program != programs_.end() && program->second.pmt_pid == static_cast<int32_t>(it->first.pid);
-        it = listed ? std::next(it) : times.erase(it);
     }
 }
 

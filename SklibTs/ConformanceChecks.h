@@ -3,6 +3,7 @@
 // per tick. They raise indicators through Indicators and keep their own timing state.
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -13,15 +14,18 @@
 #include "ProgramMap.h"
 #include "RepetitionRules.h"
 #include "SkTsInfo.h"
+#include "TableKey.h"
 
 namespace SklibTs {
 
 class SkTp;
-struct TableKey;
 
 class ConformanceChecks {
 public:
-    ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids);
+    // tableLastSeen is the analyser's map of the time each table key was last seen; the PMT
+    // checks read it and keep it for the programs whose PMT is missing.
+    ConformanceChecks(Indicators& indicators, const ProgramMap& programs, PidInfoTable& pids,
+                      std::map<TableKey, int64_t>& tableLastSeen);
     ~ConformanceChecks();
     ConformanceChecks(const ConformanceChecks&) = delete;
     ConformanceChecks& operator=(const ConformanceChecks&) = delete;
@@ -45,11 +49,17 @@ public:
     {
         pcr_.OnPcr(info, time, pcr, packetIndex, discontinuity);
     }
-    void OnScrambledPacket(int64_t now);
+    // Sync byte not 0x47; transport_error_indicator set; a scrambled packet on the PID (a PMT
+    // PID when pmtPid); synchronisation lost by the packet input.
+    void ReportSyncByteError(int64_t now);
+    void ReportTransportError(uint32_t pid, int64_t now);
+    void OnScrambledPacket(uint32_t pid, bool pmtPid, int64_t now);
+    void ReportSyncLoss(int64_t now);
 
     const RepetitionRuleSet& Rules() const { return rules_.Rules(); }
 
-    // A complete section whose header was read, before it enters table assembly.
+    // A complete section whose header was read, before it enters table assembly and before
+    // its key's last-seen time moves on.
     void CheckSection(const TableKey& key, int32_t sectionNumber, const uint8_t* section, int32_t length,
                       int64_t now);
     // A table that just completed.
@@ -66,10 +76,10 @@ private:
     struct State;
     // PMT times of sections whose program the PAT does not list are dropped once there are
     // too many: a flood of PMT-like sections must not grow them without end.
-    void ForgetUnlistedPmtTimes();
     Indicators& indicators_;
     const ProgramMap& programs_;
     PidInfoTable& pids_;
+    std::map<TableKey, int64_t>& tableLastSeen_;
     std::unique_ptr<State> state_;
     PcrAnalysis pcr_;
     RepetitionChecks rules_;

@@ -37,6 +37,10 @@ enum class ConformanceIndicator : uint32_t {
 };
 inline constexpr uint32_t kIndicatorCount = 27;
 
+// The index of an indicator, and its bit in the masks of the indicator callbacks.
+constexpr uint32_t IndicatorIndex(ConformanceIndicator indicator) { return static_cast<uint32_t>(indicator); }
+constexpr uint32_t IndicatorBit(ConformanceIndicator indicator) { return 1u << IndicatorIndex(indicator); }
+
 // Name of an indicator as it appears in reports ("TsSyncLoss", ...); "" when out of range.
 const char* IndicatorName(uint32_t index);
 

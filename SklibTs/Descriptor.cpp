@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "BigEndian.h"
+#include "DescriptorPayload.h"
 #include "DvbText.h"
 
 namespace SklibTs {
 
 namespace {
-
-uint32_t Read16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
-uint32_t Read32(const uint8_t* p) { return (Read16(p) << 16) | Read16(p + 2); }
 
 // Private data specifiers whose registrants define tag 0x83 as the logical_channel_descriptor;
 // under any other specifier 0x83 means something else.
@@ -19,11 +18,6 @@ bool SpecifierHasLogicalChannels(int64_t specifier)
     return specifier == 0x28 || specifier == 0x29 || specifier == 0x37 || specifier == 0x233A ||
            (specifier >= 0x3200 && specifier <= 0x320F);
 }
-
-// Payload size that is really there, whatever the record claims.
-uint32_t PayloadSize(const Descriptor& d) { return std::min<uint32_t>(d.length, static_cast<uint32_t>(d.data.size())); }
-
-bool HasTag(const Descriptor& d, uint8_t tag) { return d.tag == tag && d.tag_extension == 0; }
 
 std::vector<uint8_t> Bytes(const Descriptor& d, uint32_t from, uint32_t to)
 {
@@ -57,7 +51,7 @@ int32_t ClassifyDescriptor(uint8_t tag, uint8_t tagExtension, int64_t privateDat
     case 0x66: return kDataBroadcastId;
     case 0x6A: return kAc3;
     case 0x7A: return kEnhancedAc3;
-    case 0x7F: return tagExtension == 0x15 ? kAc4 : kUnknown;
+    case 0x7F: return tagExtension == DescriptorTagExtension::kAc4 ? kAc4 : kUnknown;
     case 0x83: return SpecifierHasLogicalChannels(privateDataSpecifier) ? kLogicalChannel : kUnknown;
     default: return kUnknown;
     }

@@ -38,13 +38,28 @@ inline constexpr int32_t kLogicalChannel = 22;      // 0x83 under the private da
 namespace DescriptorTag {
 inline constexpr uint8_t kRegistration = 0x05;
 inline constexpr uint8_t kCa = 0x09;
+inline constexpr uint8_t kNetworkName = 0x40;
+inline constexpr uint8_t kSatelliteDelivery = 0x43;
+inline constexpr uint8_t kCableDelivery = 0x44;
+inline constexpr uint8_t kService = 0x48;
 inline constexpr uint8_t kComponent = 0x50;
+inline constexpr uint8_t kTerrestrialDelivery = 0x5A;
+inline constexpr uint8_t kMultilingualNetworkName = 0x5B;
+inline constexpr uint8_t kMultilingualServiceName = 0x5D;
 inline constexpr uint8_t kPrivateDataSpecifier = 0x5F;
 inline constexpr uint8_t kDataBroadcast = 0x64;
 inline constexpr uint8_t kDataBroadcastId = 0x66;
+inline constexpr uint8_t kS2SatelliteDelivery = 0x79;
 inline constexpr uint8_t kExtension = 0x7F;
 inline constexpr uint8_t kLogicalChannel = 0x83;
 } // namespace DescriptorTag
+
+// tag_extension values of the extension descriptor (tag 0x7F) the toolkit looks at.
+namespace DescriptorTagExtension {
+inline constexpr uint8_t kT2Delivery = 0x04;
+inline constexpr uint8_t kShDelivery = 0x05;
+inline constexpr uint8_t kAc4 = 0x15;
+} // namespace DescriptorTagExtension
 
 // Result codes shared by table, descriptor-loop and descriptor decoding; callers test for zero.
 namespace PsiResult {
@@ -54,7 +69,7 @@ inline constexpr int32_t kTooShort = 3;        // fixed part missing or a loop p
 inline constexpr int32_t kLoopOverrun = 4;     // a descriptor passes its loop, or a payload is short
 inline constexpr int32_t kCrcMismatch = 5;
 inline constexpr int32_t kWrongTag = 6;
-inline constexpr int32_t kShortDescriptor = 10; // CA or registration payload under 4 bytes
+inline constexpr int32_t kShortDescriptor = 10; // payload shorter than its fixed part (CA, registration: 4)
 } // namespace PsiResult
 
 // One entry of a descriptor loop with its own copy of the payload.
@@ -109,11 +124,77 @@ struct RegistrationInfo {
     std::vector<uint8_t> additional_info;
 };
 
+struct ServiceInfo {
+    int32_t service_type = -1;
+    std::wstring provider_name;
+    std::wstring service_name;
+};
+
+// One language's names from a multilingual network name (provider_name stays empty) or
+// multilingual service name descriptor.
+struct MultilingualName {
+    std::string language;
+    std::wstring provider_name;
+    std::wstring name;
+};
+
+struct MultilingualNameInfo {
+    std::vector<MultilingualName> names;
+};
+
+// Delivery systems (ETSI EN 300 468), with the codes of the descriptor as they stand.
+struct SatelliteDeliveryInfo {
+    uint64_t frequencyHz = 0;
+    int32_t orbitalPosition = -1; // tenths of a degree
+    bool westEast = false;
+    int32_t polarization = -1;
+    int32_t rollOff = -1;
+    int32_t modulation = -1;
+    uint32_t symbolRate = 0; // symbols per second
+    int32_t fecInner = -1;
+};
+
+struct CableDeliveryInfo {
+    uint64_t frequencyHz = 0;
+    int32_t modulation = -1;
+    uint32_t symbolRate = 0;
+    int32_t fecInner = -1;
+};
+
+struct TerrestrialDeliveryInfo {
+    uint64_t frequencyHz = 0;
+    uint32_t bandwidthHz = 0; // 0 for a reserved code
+    int32_t constellation = -1;
+    int32_t codeRate = -1; // of the high-priority stream
+};
+
+struct S2SatelliteDeliveryInfo {
+    int32_t scramblingSequenceIndex = -1; // when signalled
+    int32_t inputStreamIdentifier = -1;   // when signalled
+};
+
+struct T2DeliveryInfo {
+    int32_t plpId = -1;
+    int32_t t2SystemId = -1;
+};
+
 // Each decode resets out, checks the tag and the payload size, then fills out; 0 on success.
 int32_t DecodeComponent(ComponentInfo& out, const Descriptor& d);
 int32_t DecodeDataBroadcast(DataBroadcastInfo& out, const Descriptor& d);
 int32_t DecodeDataBroadcastId(DataBroadcastIdInfo& out, const Descriptor& d);
 int32_t DecodeCa(CaInfo& out, const Descriptor& d);
 int32_t DecodeRegistration(RegistrationInfo& out, const Descriptor& d);
+
+// Names are DVB text, each cut to the bytes the descriptor holds.
+int32_t DecodeNetworkName(std::wstring& out, const Descriptor& d);
+int32_t DecodeService(ServiceInfo& out, const Descriptor& d);
+int32_t DecodeMultilingualNetworkName(MultilingualNameInfo& out, const Descriptor& d);
+int32_t DecodeMultilingualServiceName(MultilingualNameInfo& out, const Descriptor& d);
+// A flagged field that does not fit ends the decode with what came before it (result 10).
+int32_t DecodeSatelliteDelivery(SatelliteDeliveryInfo& out, const Descriptor& d);
+int32_t DecodeCableDelivery(CableDeliveryInfo& out, const Descriptor& d);
+int32_t DecodeTerrestrialDelivery(TerrestrialDeliveryInfo& out, const Descriptor& d);
+int32_t DecodeS2SatelliteDelivery(S2SatelliteDeliveryInfo& out, const Descriptor& d);
+int32_t DecodeT2Delivery(T2DeliveryInfo& out, const Descriptor& d);
 
 } // namespace SklibTs

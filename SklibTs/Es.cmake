@@ -13,6 +13,7 @@ target_sources(SklibTsEs PRIVATE
   MpegVideoParser.cpp
   NalUnits.cpp
   StreamInfoStore.cpp
+  StreamKind.cpp
   Vc1Parser.cpp
   VesParser.cpp
 )

@@ -73,22 +73,22 @@ std::string Ratio(double x, double y) { return Number(x) + ":" + Number(y); }
 std::string CodingName(int32_t streamKind)
 {
     switch (streamKind) {
-    case EsKind::kMpeg1Video: return "MPEG-1 video";
-    case EsKind::kMpeg2Video: return "MPEG-2 video";
-    case EsKind::kMpeg1Audio: return "MPEG-1 audio";
-    case EsKind::kMpeg2Audio: return "MPEG-2 audio";
-    case EsKind::kAacAdts: return "AAC";
-    case EsKind::kAacLatm: return "AAC LATM";
-    case EsKind::kH264: return "H.264";
-    case EsKind::kJpeg2000: return "JPEG 2000";
-    case EsKind::kHevc: return "HEVC";
-    case EsKind::kJpegXs: return "JPEG XS";
-    case EsKind::kAc3:
-    case EsKind::kAc3Descriptor: return "AC-3";
-    case EsKind::kEac3:
-    case EsKind::kEac3Descriptor: return "E-AC-3";
-    case EsKind::kVc1: return "VC-1";
-    case EsKind::kAc4Descriptor: return "AC-4";
+    case StreamKind::kMpeg1Video: return "MPEG-1 video";
+    case StreamKind::kMpeg2Video: return "MPEG-2 video";
+    case StreamKind::kMpeg1Audio: return "MPEG-1 audio";
+    case StreamKind::kMpeg2Audio: return "MPEG-2 audio";
+    case StreamKind::kAacAdts: return "AAC";
+    case StreamKind::kAacLatm: return "AAC LATM";
+    case StreamKind::kH264: return "H.264";
+    case StreamKind::kJpeg2000: return "JPEG 2000";
+    case StreamKind::kHevc: return "HEVC";
+    case StreamKind::kJpegXs: return "JPEG XS";
+    case StreamKind::kAc3:
+    case StreamKind::kAc3Descriptor: return "AC-3";
+    case StreamKind::kEac3:
+    case StreamKind::kEac3Descriptor: return "E-AC-3";
+    case StreamKind::kVc1: return "VC-1";
+    case StreamKind::kAc4Descriptor: return "AC-4";
     default: return "";
     }
 }
@@ -112,7 +112,7 @@ std::string DescribeVideo(const VideoStreamInfo& info, int32_t streamKind)
     if (info.Has(V::kFlagAspect)) {
         // MPEG-1/2 video signals the display aspect ratio, or 1:1 for square samples; the
         // other codings signal the sample aspect.
-        const bool mpeg = streamKind == EsKind::kMpeg1Video || streamKind == EsKind::kMpeg2Video;
+        const bool mpeg = streamKind == StreamKind::kMpeg1Video || streamKind == StreamKind::kMpeg2Video;
         const bool display = mpeg && !(info.aspectX == 1.0 && info.aspectY == 1.0);
         Append(text, std::string(display ? "DAR " : "SAR ") + Ratio(info.aspectX, info.aspectY));
     }

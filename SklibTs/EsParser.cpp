@@ -40,44 +40,44 @@ void Dispatch(EsProperties& es, int32_t streamKind, const uint8_t* payload, int3
 {
     const auto size = static_cast<uint32_t>(length);
     switch (streamKind) {
-    case EsKind::kMpeg1Video:
-    case EsKind::kMpeg2Video:
+    case StreamKind::kMpeg1Video:
+    case StreamKind::kMpeg2Video:
         StoreVideoInfo(es, ParseMpegVideo(payload, length));
         break;
-    case EsKind::kMpeg1Audio:
-    case EsKind::kMpeg2Audio:
+    case StreamKind::kMpeg1Audio:
+    case StreamKind::kMpeg2Audio:
         StoreAudioInfo(es, ParseMpegAudio(payload, length));
         break;
-    case EsKind::kAacAdts:
+    case StreamKind::kAacAdts:
         StoreAudioInfo(es, ParseAacAdts(payload, length));
         break;
-    case EsKind::kAacLatm:
+    case StreamKind::kAacLatm:
         StoreAudioInfo(es, ParseAacLatm(payload, length));
         break;
-    case EsKind::kH264:
+    case StreamKind::kH264:
         StoreVideoInfo(es, ParseH264(es, payload, length));
         break;
-    case EsKind::kJpeg2000:
+    case StreamKind::kJpeg2000:
         StoreVideoInfo(es, ParseWithVesParser(es, VesParser::kTypeJ2k, payload, size));
         break;
-    case EsKind::kHevc:
+    case StreamKind::kHevc:
         StoreVideoInfo(es, ParseHevc(es, payload, length));
         break;
-    case EsKind::kJpegXs:
+    case StreamKind::kJpegXs:
         StoreVideoInfo(es, ParseWithVesParser(es, VesParser::kTypeJpegXs, payload, size));
         break;
-    case EsKind::kAc3:
-    case EsKind::kAc3Descriptor:
+    case StreamKind::kAc3:
+    case StreamKind::kAc3Descriptor:
         StoreAudioInfo(es, ParseAc3(payload, length));
         break;
-    case EsKind::kEac3:
-    case EsKind::kEac3Descriptor:
+    case StreamKind::kEac3:
+    case StreamKind::kEac3Descriptor:
         StoreAudioInfo(es, ParseEac3(payload, length));
         break;
-    case EsKind::kVc1:
+    case StreamKind::kVc1:
         StoreVideoInfo(es, ParseVc1(payload, length));
         break;
-    case EsKind::kAc4Descriptor:
+    case StreamKind::kAc4Descriptor:
         StoreAudioInfo(es, nullptr); // AC-4 is recognised, but nothing is read from it
         break;
     default:

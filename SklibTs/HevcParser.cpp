@@ -156,6 +156,7 @@ std::unique_ptr<VideoStreamInfo> ParseHevc(EsProperties& es, const uint8_t* payl
                 } else if (V* stored = es.MutableVideo()) {
                     Apply(sps, *stored);
                 } else {
+                    // No VPS yet (it may have come in an earlier PES): the size is worth having.
                     record = std::make_unique<V>();
                     Apply(sps, *record);
                 }

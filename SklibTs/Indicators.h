@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ConformanceTypes.h"
+#include "SkTsTypes.h"
 
 namespace SklibTs {
 
@@ -13,7 +14,7 @@ namespace SklibTs {
 // without a further report.
 class Indicators {
 public:
-    static constexpr int64_t kHoldTime = 5 * 54'000'000; // 5 s for every indicator but the first
+    static constexpr int64_t kHoldTime = 5 * kTicksPerSecond; // for every indicator but the first
 
     Indicators();
 

@@ -140,4 +140,38 @@ bool IsdbtDecoder::FillParameters(IsdbtInfo& info) const
     return totalSegments > 0 && totalSegments <= 13;
 }
 
+void IsdbtDecoder::FillPidLayers(const PidInfoTable& pids, int64_t now, IsdbtInfo& info)
+{
+    constexpr int64_t kLayerWindow = 60 * kTicksPerSecond;
+    const auto seenRecently = [now](int64_t lastSeen) { return lastSeen != kNoTime && now - lastSeen <= kLayerWindow; };
+    info.pidLayers.fill(0);
+    for (uint32_t pid = 0; pid < kPidCount; ++pid) {
+        const PidInfoImpl* pidInfo = pids[pid].get();
+        if (pidInfo == nullptr || pid == kNullPid)
+            continue;
+        uint8_t mask = 0;
+        if (seenRecently(pidInfo->layerLastSeen[kIsdbtLayerA]))
+            mask |= 1;
+        if (seenRecently(pidInfo->layerLastSeen[kIsdbtLayerB]))
+            mask |= 2;
+        if (seenRecently(pidInfo->layerLastSeen[kIsdbtLayerC]))
+            mask |= 4;
+        info.pidLayers[pid] = mask;
+    }
+}
+
+void IsdbtDecoder::Track(const uint8_t* packet, uint32_t size, SkPidInfo& info, int64_t time)
+{
+    if (size == kTsPacketSize) {
+        OnPlainPacket();
+        return;
+    }
+    const Trailer trailer = OnPacket(packet);
+    if (!trailer.locked)
+        return;
+    info.layerLastSeen[trailer.layerSlot] = time;
+    if (trailer.isIip)
+        ParseIip(packet);
+}
+
 } // namespace SklibTs

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "PidInfoImpl.h"
 #include "SkTsInfo.h"
 
 namespace SklibTs {
@@ -16,6 +17,9 @@ public:
         bool isIip = false;
     };
 
+    // Any packet: a 204-byte one's trailer marks the layer the PID was seen in at `time` and
+    // passes IIPs on; a 188-byte one breaks the counter sequence.
+    void Track(const uint8_t* packet, uint32_t size, SkPidInfo& info, int64_t time);
     // A 204-byte packet; returns where the packet was seen when the counter is locked.
     Trailer OnPacket(const uint8_t* packet);
     // A 188-byte packet has no trailer, so the counter sequence is broken.
@@ -28,6 +32,8 @@ public:
     bool IipReceived() const { return iipReceived_; }
     // Fills mode, guard interval and layers from the last IIP; false when they are not valid.
     bool FillParameters(IsdbtInfo& info) const;
+    // Fills, per PID except the null PID, the layers it was seen in during the last minute.
+    static void FillPidLayers(const PidInfoTable& pids, int64_t now, IsdbtInfo& info);
 
 private:
     void Unlock();

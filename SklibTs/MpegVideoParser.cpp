@@ -51,6 +51,7 @@ void ParseSequenceExtension(BitReader& bits, V& info)
     const uint32_t heightExtension = bits.ReadBits(2);
     info.chromaFormat = chromaFormat;
     info.flags |= V::kFlagChromaFormat;
+    // Beyond the size and chroma bits: progressive_sequence is the interlacing users ask for.
     info.interlaced = progressiveSequence ? 0 : 1;
     info.flags |= V::kFlagInterlaced;
     if (info.Has(V::kFlagSize)) {

@@ -11,9 +11,9 @@ namespace SklibTs {
 namespace {
 
 constexpr int64_t kPcrHalfModulus = kPcrModulus / 2;
-constexpr int64_t kDiscontinuityLimit = 2'700'000; // 100 ms of the 27 MHz clock
+constexpr int64_t kDiscontinuityLimit = 100 * kPcrTicksPerMillisecond;
 constexpr double kAccuracyLimitNs = 500.0;
-constexpr double kNsPerPcrTick = 1.0 / 0.027;
+constexpr double kNsPerPcrTick = 1e9 / static_cast<double>(kPcrClockHz);
 
 // c - c0 across at most one wrap of the PCR.
 int64_t PcrDelta(int64_t c, int64_t c0)
@@ -114,7 +114,7 @@ void PcrAnalysis::OnPcr(PidInfoImpl& info, int64_t time, int64_t pcr, uint64_t p
         const PcrSample& last = track.history.Back();
         const int64_t delta = PcrDelta(pcr, last.pcr);
         if (!discontinuity && delta > kDiscontinuityLimit) {
-            const double ms = static_cast<double>(delta) / 27000.0;
+            const double ms = static_cast<double>(delta) / static_cast<double>(kPcrTicksPerMillisecond);
             indicators_.Report(
                 ConformanceIndicator::PcrDiscontinuityError,
                 FormatIndicatorMessage("Un-signalled PCR discontinuity on PID %d (allowed: 100ms, actual: %.1fms)",
@@ -196,7 +196,7 @@ void PcrAnalysis::Analyse(PidInfoImpl& info, int64_t now)
 
     PcrStatistics& statistics = track.statistics;
     if (byPacket.slope > 0.0) {
-        const double bitrate = 27'000'000.0 * 1504.0 / byPacket.slope;
+        const double bitrate = static_cast<double>(kPcrClockHz * kTsPacketBits) / byPacket.slope;
         statistics.pcrBitrate = bitrate < static_cast<double>(std::numeric_limits<int32_t>::max())
                                     ? static_cast<int32_t>(bitrate)
                                     : std::numeric_limits<int32_t>::max();

@@ -13,11 +13,9 @@
 
 namespace SklibTs {
 
-using PidInfoTable = std::array<std::unique_ptr<PidInfoImpl>, kPidCount>;
-
 class PcrAnalysis {
 public:
-    static constexpr int64_t kDefaultPeriod = 54'000'000; // 1 s
+    static constexpr int64_t kDefaultPeriod = kTicksPerSecond;
     static constexpr uint32_t kDefaultWindowCount = 10;
 
     PcrAnalysis(Indicators& indicators, PidInfoTable& pids) : indicators_(indicators), pids_(pids) {}

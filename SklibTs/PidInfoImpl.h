@@ -1,5 +1,7 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <memory>
 
 #include "PidCheckState.h"
 #include "RateMeter.h"
@@ -15,8 +17,20 @@ public:
     {
     }
 
+    // Ends a measurement period of `period` ticks and takes the rates it gives.
+    void CloseRatePeriod(int64_t period)
+    {
+        rateMeter.ClosePeriod(period);
+        bitrate = rateMeter.Bitrate();
+        minBitrate = rateMeter.MinBitrate();
+        maxBitrate = rateMeter.MaxBitrate();
+    }
+
     PacketRateMeter rateMeter;
     PidCheckState checks;
 };
+
+// The analyser's PID information, indexed by PID; empty for PIDs not seen.
+using PidInfoTable = std::array<std::unique_ptr<PidInfoImpl>, kPidCount>;
 
 } // namespace SklibTs

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Descriptor.h"
+
 namespace SklibTs {
 
 struct CaEntry {
@@ -51,6 +53,31 @@ struct Program {
         return std::any_of(streams.begin(), streams.end(),
                            [pid](const ElementaryStream& s) { return s.elementary_pid == pid; });
     }
+
+    // The PID is the program's PMT, PCR, stream or CA PID.
+    bool RefersTo(uint32_t pid) const
+    {
+        const auto caPid = [pid](const CaEntry& e) { return e.ca_pid == pid; };
+        return pmt_pid == static_cast<int32_t>(pid) || pcr_pid == static_cast<int32_t>(pid) || HasStream(pid) ||
+               std::any_of(caEntries.begin(), caEntries.end(), caPid) ||
+               std::any_of(streams.begin(), streams.end(), [&](const ElementaryStream& s) {
+                   return std::any_of(s.caEntries.begin(), s.caEntries.end(), caPid);
+               });
+    }
+
+    // Its streams' bit rates, plus those of its PMT and PCR PIDs when they carry no stream.
+    template <typename RateOfPid>
+    int64_t SumBitrates(RateOfPid rateOf) const
+    {
+        int64_t rate = 0;
+        for (const ElementaryStream& stream : streams)
+            rate += rateOf(static_cast<int32_t>(stream.elementary_pid));
+        if (!HasStream(static_cast<uint32_t>(pmt_pid)))
+            rate += rateOf(pmt_pid);
+        if (pcr_pid != pmt_pid && !HasStream(static_cast<uint32_t>(pcr_pid)))
+            rate += rateOf(pcr_pid);
+        return rate;
+    }
 };
 
 using ProgramMap = std::map<int32_t, Program>;
@@ -62,23 +89,16 @@ inline bool ProgramHasStream(const Program& program, uint32_t pid) { return prog
 struct NetworkInfo {
     int32_t network_id = -1;
     std::wstring networkName;
-    // Delivery system of this transport stream: 0 none, else the descriptor tag that gave it
-    // (0x43 satellite, 0x44 cable, 0x5A terrestrial, 0x79 S2 satellite, 0x7F extension).
+    // Delivery system of this transport stream: 0 none, else the tag of the last descriptor
+    // that gave one (0x43 satellite, 0x44 cable, 0x5A terrestrial, 0x7F extension with
+    // deliveryTagExtension 0x04 T2 or 0x05 SH). The record of each kind found is filled.
     int32_t deliverySystemTag = 0;
-    int32_t deliveryTagExtension = -1; // 0x04 T2, 0x05 SH for tag 0x7F
-    uint64_t frequencyHz = 0;
-    uint32_t symbolRate = 0;          // symbols per second (satellite, cable)
-    uint32_t bandwidthHz = 0;         // terrestrial
-    int32_t modulation = -1;          // the descriptor's own modulation / constellation code
-    int32_t fecInner = -1;
-    int32_t polarization = -1;        // satellite
-    int32_t orbitalPosition = -1;     // satellite, tenths of a degree
-    bool westEast = false;
-    int32_t rollOff = -1;
-    int32_t scramblingSequenceIndex = -1; // S2, when signalled
-    int32_t inputStreamIdentifier = -1;   // S2, when signalled
-    int32_t plpId = -1;                   // T2
-    int32_t t2SystemId = -1;              // T2
+    int32_t deliveryTagExtension = -1;
+    SatelliteDeliveryInfo satellite;
+    S2SatelliteDeliveryInfo s2; // completes the satellite record of DVB-S2
+    CableDeliveryInfo cable;
+    TerrestrialDeliveryInfo terrestrial;
+    T2DeliveryInfo t2;
 };
 
 } // namespace SklibTs

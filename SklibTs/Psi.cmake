@@ -4,11 +4,15 @@ target_sources(SklibTsPsi PRIVATE
   DvbText.cpp
   DvbTextCjkTables.cpp
   DvbTextTables.cpp
+  SiDescriptors.cpp
   SkStructuredTable.cpp
   SkTable.cpp
   SkTableCat.cpp
+  SkTableMgt.cpp
+  SkTableNit.cpp
   SkTablePat.cpp
   SkTablePmt.cpp
+  SkTableSdt.cpp
   SkTableSection.cpp
   TableKey.cpp
 )

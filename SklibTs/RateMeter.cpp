@@ -9,7 +9,7 @@ namespace SklibTs {
 
 namespace {
 // 188 bytes of 8 bits per packet.
-constexpr int64_t kBitsPerPacket = 1'504;
+constexpr int64_t kBitsPerPacket = kTsPacketBits;
 } // namespace
 
 void SlidingWindow::Resize(uint32_t capacity)

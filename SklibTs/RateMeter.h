@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "SkTsTypes.h"
+
 namespace SklibTs {
 
 // Sliding windows over fixed-size sample counts: the last `capacity` values and their sum.
@@ -59,7 +61,7 @@ private:
 // an hour of one-minute sums that is dropped when the stream's rate moves by more than 1%.
 class TransportRateMeter {
 public:
-    static constexpr int64_t kPeriod = 5'400'000;   // 100 ms
+    static constexpr int64_t kPeriod = 100 * kTicksPerMillisecond;
     static constexpr uint32_t kSamples = 600;       // one minute of periods
     static constexpr uint32_t kLongTermSums = 60;   // one hour of minutes
 

@@ -33,6 +33,14 @@ SkStructuredTable::SectionBody SkStructuredTable::BodyOf(const SkTableSection& s
     return body;
 }
 
+int32_t SkStructuredTable::OpenBody(const SkTableSection* section, int32_t fixedPart, SectionBody& body)
+{
+    if (section == nullptr)
+        return PsiResult::kNoData;
+    body = BodyOf(*section);
+    return body.end < fixedPart ? PsiResult::kTooShort : PsiResult::kOk;
+}
+
 int32_t SkStructuredTable::CrcResult(const SectionBody& body)
 {
     return CheckCrc32(body.bytes, body.length) ? PsiResult::kOk : PsiResult::kCrcMismatch;

@@ -30,6 +30,15 @@ protected:
         int32_t end = -4;
     };
     static SectionBody BodyOf(const SkTableSection& section);
+    // The first step of every ParseSection: the section's body, or kNoData without a section
+    // and kTooShort when the body ends before fixedPart bytes.
+    static int32_t OpenBody(const SkTableSection* section, int32_t fixedPart, SectionBody& body);
+    // Keeps the first failure of a section that goes on after it.
+    static void KeepFirstFailure(int32_t& result, int32_t next)
+    {
+        if (result == 0)
+            result = next;
+    }
     // The closing step of every ParseSection: 0 when the CRC over the section is right, else 5.
     static int32_t CrcResult(const SectionBody& body);
 };

@@ -6,11 +6,9 @@ void SkTableCat::Clear() { descriptors.clear(); }
 
 int32_t SkTableCat::ParseSection(const SkTableSection* section)
 {
-    if (section == nullptr)
-        return PsiResult::kNoData;
-    const SectionBody body = BodyOf(*section);
-    if (body.end < 8)
-        return PsiResult::kTooShort;
+    SectionBody body;
+    if (const int32_t result = OpenBody(section, 8, body))
+        return result;
     if (const int32_t result = ParseDescriptors(body.bytes + 8, body.bytes + body.end, descriptors))
         return result;
     return CrcResult(body);

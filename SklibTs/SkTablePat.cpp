@@ -12,12 +12,10 @@ void SkTablePat::Clear()
 
 int32_t SkTablePat::ParseSection(const SkTableSection* section)
 {
-    if (section == nullptr)
-        return PsiResult::kNoData;
-    const SectionBody body = BodyOf(*section);
+    SectionBody body;
+    if (const int32_t result = OpenBody(section, 8, body))
+        return result;
     const uint8_t* s = body.bytes;
-    if (body.end < 8)
-        return PsiResult::kTooShort;
     transport_stream_id = (s[3] << 8) | s[4];
     for (int32_t pos = 8; body.end - pos >= 4; pos += 4) {
         programs.push_back({static_cast<uint32_t>((s[pos] << 8) | s[pos + 1]),

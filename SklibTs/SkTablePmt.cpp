@@ -1,13 +1,8 @@
 #include "SkTablePmt.h"
 
+#include "BigEndian.h"
+
 namespace SklibTs {
-
-namespace {
-
-int32_t Read13(const uint8_t* p) { return ((p[0] & 0x1F) << 8) | p[1]; }
-int32_t Read12(const uint8_t* p) { return ((p[0] & 0x0F) << 8) | p[1]; }
-
-} // namespace
 
 void SkTablePmt::Clear()
 {
@@ -18,12 +13,10 @@ void SkTablePmt::Clear()
 
 int32_t SkTablePmt::ParseSection(const SkTableSection* section)
 {
-    if (section == nullptr)
-        return PsiResult::kNoData;
-    const SectionBody body = BodyOf(*section);
+    SectionBody body;
+    if (const int32_t result = OpenBody(section, 12, body))
+        return result;
     const uint8_t* s = body.bytes;
-    if (body.end < 12)
-        return PsiResult::kTooShort;
     pcr_pid = Read13(s + 8);
     const int32_t programInfoEnd = 12 + Read12(s + 10);
     if (programInfoEnd > body.end)

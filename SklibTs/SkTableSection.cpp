@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "BigEndian.h"
+
 namespace SklibTs {
 
 SkTableSection::SkTableSection(int32_t capacity)
@@ -57,8 +59,6 @@ bool NeedsLongForm(uint32_t tableId, SiStandard standard)
         return (tableId >= 0xC7 && tableId <= 0xCD) || tableId == 0xD3 || tableId == 0xD4;
     return false;
 }
-
-uint32_t Read16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 
 } // namespace
 

@@ -7,66 +7,17 @@
 
 namespace SklibTs {
 
-void SkTp::RequireValid() const
-{
-    if (!IsValid())
-        throw InvalidTpBufferExc();
-}
-
-int32_t SkTp::GetPid() const
-{
-    RequireValid();
-    return ((buffer_[1] & 0x1F) << 8) | buffer_[2];
-}
-
-bool SkTp::GetPayloadUnitStart() const
-{
-    RequireValid();
-    return (buffer_[1] & 0x40) != 0;
-}
-
-bool SkTp::GetTransportErrorIndicator() const
-{
-    RequireValid();
-    return (buffer_[1] & 0x80) != 0;
-}
-
-uint32_t SkTp::GetScramblingControl() const
-{
-    RequireValid();
-    return (buffer_[3] >> 6) & 0x3;
-}
-
-uint32_t SkTp::GetAdaptationFieldControl() const
-{
-    RequireValid();
-    return (buffer_[3] >> 4) & 0x3;
-}
-
-int32_t SkTp::GetContinuityCounter() const
-{
-    RequireValid();
-    return buffer_[3] & 0x0F;
-}
-
-bool SkTp::HasPayload() const
-{
-    const uint32_t afc = GetAdaptationFieldControl();
-    return afc == 1 || afc == 3;
-}
+void SkTp::ThrowInvalid() { throw InvalidTpBufferExc(); }
 
 const uint8_t* SkTp::GetAdaptationField(uint32_t& length) const
 {
     length = 0;
     if (!IsValid())
         return nullptr;
-    const uint32_t afc = (buffer_[3] >> 4) & 0x3;
-    if (afc < 2)
+    const int32_t fieldLength = GetAdaptationFieldLength();
+    if (fieldLength < 0 || static_cast<uint32_t>(fieldLength) + 1 > size_ - 4)
         return nullptr;
-    const uint32_t withLengthByte = uint32_t{buffer_[4]} + 1;
-    if (withLengthByte > size_ - 4)
-        return nullptr;
-    length = withLengthByte;
+    length = static_cast<uint32_t>(fieldLength) + 1;
     return buffer_ + 4;
 }
 
@@ -78,25 +29,27 @@ bool SkTp::GetDiscontinuityIndicator() const
     return field != nullptr && length >= 2 && (field[1] & 0x80) != 0;
 }
 
-bool SkTp::HasPcr() const
+SkTp::PcrField SkTp::GetPcrField() const
 {
-    const uint32_t afc = GetAdaptationFieldControl();
-    return afc >= 2 && buffer_[4] > 0 && (buffer_[5] & 0x10) != 0;
+    RequireValid();
+    const uint8_t* p = buffer_ + 6;
+    PcrField field;
+    field.base = (int64_t{p[0]} << 25) | (int64_t{p[1]} << 17) | (int64_t{p[2]} << 9) | (int64_t{p[3]} << 1) |
+                 (p[4] >> 7);
+    field.extension = ((p[4] & 1u) << 8) | p[5];
+    return field;
 }
 
 int64_t SkTp::GetPcr() const
 {
+    constexpr uint32_t kFieldBytesWithPcr = 8; // length byte, flags, 6 PCR bytes
     if (!HasPcr())
         return kNoTime;
     uint32_t length = 0;
-    const uint8_t* field = GetAdaptationField(length);
-    if (field == nullptr || length < 8)
+    if (GetAdaptationField(length) == nullptr || length < kFieldBytesWithPcr)
         return kNoTime;
-    const uint8_t* p = field + 2;
-    const int64_t base = (int64_t{p[0]} << 25) | (int64_t{p[1]} << 17) | (int64_t{p[2]} << 9) |
-                         (int64_t{p[3]} << 1) | (p[4] >> 7);
-    const int64_t extension = ((p[4] & 1) << 8) | p[5];
-    return base * 300 + extension;
+    const PcrField field = GetPcrField();
+    return field.base * kPcrTicksPerPcrBase + field.extension;
 }
 
 const uint8_t* SkTp::GetPayload(uint32_t& size) const
@@ -104,11 +57,9 @@ const uint8_t* SkTp::GetPayload(uint32_t& size) const
     size = 0;
     if (!IsValid())
         return nullptr;
-    const uint32_t afc = (buffer_[3] >> 4) & 0x3;
     uint32_t adaptation = 0;
-    if (afc >= 2 && uint32_t{buffer_[4]} + 1 <= size_ - 4)
-        adaptation = uint32_t{buffer_[4]} + 1;
-    const int64_t payloadSize = int64_t{std::min<uint32_t>(size_, 188)} - 4 - adaptation;
+    GetAdaptationField(adaptation);
+    const int64_t payloadSize = int64_t{std::min(size_, kTsPacketSize)} - 4 - adaptation;
     if (payloadSize <= 0)
         return nullptr;
     size = static_cast<uint32_t>(payloadSize);

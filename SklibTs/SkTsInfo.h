@@ -36,7 +36,7 @@ struct Callback {
 // Per-PID bit-rate measurement: periods of `period` ticks, a short window of `shortCount`
 // periods for the rate and a long window of `longCount` short-window sums for min/max.
 struct RateWindow {
-    int64_t period = 5'400'000;
+    int64_t period = 100 * kTicksPerMillisecond;
     uint32_t shortCount = 10;
     uint32_t longCount = 10;
 };

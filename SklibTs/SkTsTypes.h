@@ -5,9 +5,17 @@
 
 namespace SklibTs {
 
-// Analyser and packet times count a 54 MHz clock.
+// The four clocks, in counts per second. Analyser and packet times ("ticks") count 54 MHz;
+// PCR values count 27 MHz (the 33-bit base counts 90 kHz, like PTS and DTS); stream and
+// media-sample times (REFERENCE_TIME) count 100 ns.
 inline constexpr int64_t kTicksPerSecond = 54'000'000;
-inline constexpr int64_t kTicksPerMillisecond = 54'000;
+inline constexpr int64_t kPcrClockHz = 27'000'000;
+inline constexpr int64_t kPtsClockHz = 90'000;
+inline constexpr int64_t kReferenceTimeHz = 10'000'000;
+inline constexpr int64_t kTicksPerMillisecond = kTicksPerSecond / 1000;
+inline constexpr int64_t kPcrTicksPerMillisecond = kPcrClockHz / 1000;
+// PCR = base * 300 + extension.
+inline constexpr int64_t kPcrTicksPerPcrBase = kPcrClockHz / kPtsClockHz;
 // Absent time in every 64-bit time field.
 inline constexpr int64_t kNoTime = std::numeric_limits<int64_t>::min();
 
@@ -18,9 +26,10 @@ inline constexpr uint32_t kNoPid = 0xFFFFFFFF;
 inline constexpr uint32_t kTsPacketSize = 188;
 inline constexpr uint32_t kTsPacketSize204 = 204;
 inline constexpr uint8_t kSyncByte = 0x47;
+inline constexpr int64_t kTsPacketBits = int64_t{kTsPacketSize} * 8;
 
-// PCR values are 27 MHz counts; the 33-bit base times 300 wraps at this modulus.
-inline constexpr int64_t kPcrModulus = (int64_t{1} << 33) * 300;
+// The 33-bit PCR base times 300 wraps at this modulus.
+inline constexpr int64_t kPcrModulus = (int64_t{1} << 33) * kPcrTicksPerPcrBase;
 
 // Which family of service-information tables the stream follows.
 enum SiStandard : int32_t {

@@ -1,29 +1,33 @@
 #include "TsInfoImpl.h"
 
-#include <new>
+#include <algorithm>
 
 #include "EsParser.h"
 #include "SkPes.h"
 #include "SkTp.h"
+#include "StreamKind.h"
 
 namespace SklibTs {
 
 namespace {
 
-bool HasPcrField(const uint8_t* packet)
+// The analyser's PCR: the PCR_flag alone decides, and an extension of 300 or more counts as 299.
+int64_t AnalyserPcr(const SkTp& tp)
 {
-    const uint32_t afc = (packet[3] >> 4) & 0x3;
-    return afc >= 2 && packet[4] != 0 && (packet[5] & 0x10) != 0;
+    constexpr uint32_t kLargestExtension = kPcrTicksPerPcrBase - 1;
+    const SkTp::PcrField field = tp.GetPcrField();
+    return field.base * kPcrTicksPerPcrBase + std::min(field.extension, kLargestExtension);
 }
 
-// PCR base * 300 + extension; an extension of 300 or more counts as 299.
-int64_t ReadPcr(const uint8_t* packet)
+// The payload the analyser collects PES packets and sections from: none at all when the
+// adaptation field claims 183 bytes or more, else what the packet view gives.
+const uint8_t* AnalyserPayload(const SkTp& tp, uint32_t& size)
 {
-    const uint8_t* p = packet + 6;
-    const int64_t base = (int64_t{p[0]} << 25) | (int64_t{p[1]} << 17) | (int64_t{p[2]} << 9) |
-                         (int64_t{p[3]} << 1) | (p[4] >> 7);
-    const int64_t extension = ((p[4] & 1) << 8) | p[5];
-    return base * 300 + std::min<int64_t>(extension, 299);
+    constexpr int32_t kLongestFieldWithPayload = 182;
+    size = 0;
+    if (tp.GetAdaptationFieldLength() > kLongestFieldWithPayload)
+        return nullptr;
+    return tp.GetPayload(size);
 }
 
 // PTS_DTS_flags 10 or 11 in a PES header with the optional part.
@@ -36,47 +40,9 @@ bool PesHasPts(const uint8_t* pes, uint32_t size)
 
 } // namespace
 
-bool IsCollectedStreamKind(int32_t streamKind)
-{
-    switch (streamKind) {
-    case 0x01: case 0x02: case 0x03: case 0x04: case 0x0F: case 0x11: case 0x1B: case 0x21:
-    case 0x24: case 0x32: case 0x81: case 0x87: case 0xEA:
-    case 256: case 257: case 258: case 263:
-        return true;
-    default:
-        return false;
-    }
-}
-
-SkTsInfo::SkTsInfo() = default;
-SkTsInfo::~SkTsInfo() = default;
-
-void SkTsInfo::Reset()
-{
-    transportStreamId = -1;
-    bitrate = 0;
-    pidInfo.fill(nullptr);
-    programs.clear();
-    tables.clear();
-    syncByteErrors = 0;
-    transportErrors = 0;
-    packetsProcessed = 0;
-    tablesDropped = 0;
-    inSync = false;
-    network = NetworkInfo{};
-    emms.clear();
-}
-
-ToolkitVersion GetToolkitVersion() { return {1, 11, 3, 53}; }
-
-int64_t GetTickRate() { return kTicksPerSecond; }
-
-SkTsInfo* CreateTsInfo() { return new (std::nothrow) TsInfoImpl(); }
-
 TsInfoImpl::TsInfoImpl() : pes_(std::make_unique<std::array<PesCollector, kPidCount>>())
 {
-    SetInitialReferences();
-    ResetTableIntervals();
+    references_.Reset(siStandard);
 }
 
 TsInfoImpl::~TsInfoImpl() = default;
@@ -94,37 +60,8 @@ void TsInfoImpl::Reset()
     transportRate_.Clear();
     pcrPacketIndex_ = 0;
     started_ = false;
-    SetInitialReferences();
+    references_.Reset(siStandard);
     checks_.Reset(siStandard);
-}
-
-void TsInfoImpl::SetInitialReferences()
-{
-    for (auto& counts : references_)
-        counts.fill(0);
-    references_[0][kRefPsiSi] = 1;
-    references_[1][kRefPsiSi] = 1;
-    nitPid_ = -1;
-    if (siStandard == kSiDvb || siStandard == kSiDvbDerived) {
-        for (uint32_t pid = 0x10; pid <= 0x16; ++pid)
-            ++references_[pid][kRefPsiSi];
-        for (uint32_t pid = 0x1C; pid <= 0x1F; ++pid)
-            ++references_[pid][kRefPsiSi];
-        nitPid_ = 0x10;
-        ++references_[nitPid_][kRefPsiSi];
-    } else if (siStandard == kSiAtsc) {
-        ++references_[0x1FFB][kRefPsiSi];
-    }
-}
-
-uint32_t TsInfoImpl::GetPidReferences(uint32_t pid, PidReferenceKind kind) const
-{
-    return pid < kPidCount && kind < kRefKinds ? references_[pid][kind] : 0;
-}
-
-bool TsInfoImpl::IsReferencedAsTables(uint32_t pid) const
-{
-    return references_[pid][kRefPmt] > 0 || references_[pid][kRefPsiSi] > 0;
 }
 
 PidInfoImpl& TsInfoImpl::PidInfoFor(uint32_t pid)
@@ -144,12 +81,6 @@ void TsInfoImpl::DeletePidInfo(uint32_t pid)
     (*pes_)[pid].Release();
 }
 
-void TsInfoImpl::Report(ConformanceIndicator indicator, std::wstring message, double value,
-                        const IndicatorLocation& location)
-{
-    indicators_.Report(indicator, std::move(message), value, location, now_);
-}
-
 void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64_t* time)
 {
     if (packet == nullptr || time == nullptr || size < kTsPacketSize)
@@ -161,12 +92,12 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     transportRate_.CountPacket();
     packetSize = size;
 
-    if (packet[0] != kSyncByte) {
+    const SkTp tp(packet, size);
+    if (!tp.HasSyncByte()) {
         ++syncByteErrors;
-        Report(ConformanceIndicator::SyncByteError, L"Sync_byte not equal to 0x47", 0.0, IndicatorLocation::None());
+        checks_.ReportSyncByteError(now_);
         return;
     }
-    const SkTp tp(packet, size);
     const uint32_t pid = static_cast<uint32_t>(tp.GetPid());
     PidInfoImpl& info = PidInfoFor(pid);
     info.seen = true;
@@ -174,71 +105,45 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     ++info.packetCount;
 
     checks_.CheckContinuity(info, tp, now_);
-    if (pid >= 0x20 && pid < kNullPid)
-        checks_.TrackUnreferencedPid(pid, references_[pid][kRefPmt] > 0 || info.checks.pmtStreamType == 6, now_);
+    if (pid >= 0x20 && pid < kNullPid) {
+        const bool referenced = references_.Count(pid, kRefPmt) > 0 || info.checks.pmtStreamType == StreamKind::kPrivatePes;
+        checks_.TrackUnreferencedPid(pid, referenced, now_);
+    }
     info.rateMeter.CountPacket();
-    if (HasPcrField(packet))
-        checks_.CheckPcr(info, *time, ReadPcr(packet), pcrPacketIndex_, tp.GetDiscontinuityIndicator());
+    if (tp.HasPcr())
+        checks_.CheckPcr(info, *time, AnalyserPcr(tp), pcrPacketIndex_, tp.GetDiscontinuityIndicator());
 
     if (tp.GetTransportErrorIndicator()) {
         ++transportErrors;
-        Report(ConformanceIndicator::TransportError,
-               FormatIndicatorMessage("Transport_error_indicator on PID %d is set", static_cast<int>(pid)), 0.0,
-               IndicatorLocation::ForPid(pid));
+        checks_.ReportTransportError(pid, now_);
         return;
     }
-
-    if (size != kTsPacketSize) {
-        const IsdbtDecoder::Trailer trailer = isdbt_.OnPacket(packet);
-        if (trailer.locked) {
-            info.layerLastSeen[trailer.layerSlot] = *time;
-            if (trailer.isIip)
-                isdbt_.ParseIip(packet);
-        }
-    } else {
-        isdbt_.OnPlainPacket();
-    }
-
+    isdbt_.Track(packet, size, info, now_);
     info.scramblingControl = tp.GetScramblingControl();
     if (info.scramblingControl != 0) {
-        HandleScrambled(pid);
+        checks_.OnScrambledPacket(pid, references_.Count(pid, kRefPmt) > 0, now_);
         return;
     }
 
-    if (IsCollectedStreamKind(info.streamKind))
-        CollectPes(pid, tp);
-    // Table handlers may reset the analyser, which deletes `info`: it is not used after this.
-    if (IsReferencedAsTables(pid))
-        CollectSections(pid, tp, *time);
-    NotifyPacket(pid, packet, size, time);
+    const bool collectPes = IsCollectedKind(info.streamKind);
+    const bool collectSections = references_.CarriesTables(pid);
+    uint32_t payloadSize = 0;
+    const uint8_t* payload = collectPes || collectSections ? AnalyserPayload(tp, payloadSize) : nullptr;
+    if (payload != nullptr) {
+        const bool unitStart = tp.GetPayloadUnitStart();
+        if (collectPes)
+            CollectPes(pid, payload, payloadSize, unitStart);
+        // Table handlers may reset the analyser, which deletes `info`: it is not used after this.
+        if (collectSections)
+            sections_.Collect(pid, payload, payloadSize, unitStart);
+    }
+    callbacks_.NotifyPacket(pid, packet, size, time);
 }
 
-void TsInfoImpl::HandleScrambled(uint32_t pid)
+void TsInfoImpl::CollectPes(uint32_t pid, const uint8_t* payload, uint32_t size, bool unitStart)
 {
-    if (pid == 0) {
-        Report(ConformanceIndicator::PatError, L"Scrambling_control_field is not 00 for PID 0x0000", 0.0,
-               IndicatorLocation::ForPid(0));
-    }
-    if (references_[pid][kRefPmt] > 0) {
-        Report(ConformanceIndicator::PmtError,
-               FormatIndicatorMessage("Scrambling_control_field is not 00 for PMT PID 0x%04X", pid), 0.0,
-               IndicatorLocation::ForPid(pid));
-    }
-    checks_.OnScrambledPacket(now_);
-}
-
-void TsInfoImpl::CollectPes(uint32_t pid, const SkTp& tp)
-{
-    const uint8_t* packet = tp.Data();
-    const uint32_t afc = (packet[3] >> 4) & 0x3;
-    if (afc >= 2 && packet[4] >= 183)
-        return;
-    uint32_t size = 0;
-    const uint8_t* payload = tp.GetPayload(size);
-    if (payload == nullptr)
-        return;
     PesCollector& collector = (*pes_)[pid];
-    if (tp.GetPayloadUnitStart()) {
+    if (unitStart) {
         FlushPes(pid);
         collector.Append(payload, size);
     } else if (!collector.Empty()) {
@@ -258,25 +163,8 @@ void TsInfoImpl::FlushPes(uint32_t pid)
     PidInfoImpl& info = *pidImpl_[pid];
     checks_.CheckPes(info, PesHasPts(data, size));
     ParsePes(info.es, info.streamKind, data, static_cast<int32_t>(size));
-    for (const auto& callback : allPesCallbacks_)
-        callback.function(callback.context, static_cast<int32_t>(pid), data, size);
-    for (const auto& entry : pesCallbacks_) {
-        if (entry.pid == static_cast<int32_t>(pid))
-            entry.callback.function(entry.callback.context, static_cast<int32_t>(pid), data, size);
-    }
+    callbacks_.NotifyPes(pid, data, size);
     collector.Clear();
-}
-
-void TsInfoImpl::NotifyPacket(uint32_t pid, const uint8_t* packet, uint32_t size, const int64_t* time)
-{
-    for (const auto& callback : packetCallbacks_)
-        callback.function(callback.context, packet, size, time);
-    if (!hasPidCallback_[pid])
-        return;
-    for (const auto& entry : pidCallbacks_) {
-        if (entry.pid == pid)
-            entry.callback.function(entry.callback.context, packet, size, time);
-    }
 }
 
 void TsInfoImpl::UpdateTime(const int64_t* time)
@@ -295,7 +183,13 @@ void TsInfoImpl::UpdateTime(const int64_t* time)
         UpdatePidRates(now);
     transportRate_.Update(now);
     bitrate = transportRate_.Bitrate();
-    RunTableDeadlines(now);
+    TableDeadlines::Deadline due{};
+    while (deadlines_.PopDue(now, due)) {
+        if (due.action == TableDeadlines::Action::Notify)
+            callbacks_.NotifyTableTimeout(due.key, due.time);
+        else
+            ExpireTable(due.key);
+    }
     checks_.RunPeriodicChecks(now);
 }
 
@@ -320,10 +214,7 @@ void TsInfoImpl::UpdatePidRates(int64_t now)
             DeletePidInfo(pid);
             continue;
         }
-        info->rateMeter.ClosePeriod(period);
-        info->bitrate = info->rateMeter.Bitrate();
-        info->minBitrate = info->rateMeter.MinBitrate();
-        info->maxBitrate = info->rateMeter.MaxBitrate();
+        info->CloseRatePeriod(period);
     }
     measurementBoundary_ += (now - measurementBoundary_) / period * period;
     UpdateProgramRates();
@@ -336,16 +227,8 @@ void TsInfoImpl::UpdateProgramRates()
             return 0;
         return pidImpl_[pid]->bitrate;
     };
-    for (auto& [number, program] : programs) {
-        int64_t rate = 0;
-        for (const ElementaryStream& stream : program.streams)
-            rate += rateOf(static_cast<int32_t>(stream.elementary_pid));
-        if (!program.HasStream(static_cast<uint32_t>(program.pmt_pid)))
-            rate += rateOf(program.pmt_pid);
-        if (program.pcr_pid != program.pmt_pid && !program.HasStream(static_cast<uint32_t>(program.pcr_pid)))
-            rate += rateOf(program.pcr_pid);
-        program.bitrate = rate;
-    }
+    for (auto& [number, program] : programs)
+        program.bitrate = program.SumBitrates(rateOf);
 }
 
 void TsInfoImpl::SetSync(bool nowInSync)
@@ -357,7 +240,7 @@ void TsInfoImpl::SetSync(bool nowInSync)
     if (nowInSync)
         indicators_.Deactivate(ConformanceIndicator::TsSyncLoss);
     else
-        Report(ConformanceIndicator::TsSyncLoss, L"Loss of synchronization", 0.0, IndicatorLocation::None());
+        checks_.ReportSyncLoss(now_);
 }
 
 void TsInfoImpl::SetSiStandard(int32_t standard)
@@ -368,7 +251,7 @@ void TsInfoImpl::SetSiStandard(int32_t standard)
     siStandard = standard;
     Reset();
     indicators_.ClearLatchedAndCounts();
-    ResetTableIntervals();
+    deadlines_.ResetIntervals(siStandard);
 }
 
 void TsInfoImpl::SetRateWindow(const RateWindow& window)
@@ -390,45 +273,54 @@ void TsInfoImpl::SetPcrAnalysisWindow(int64_t period, uint32_t count)
 void TsInfoImpl::AddPidCallback(uint16_t pid, PacketCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function == nullptr || pid >= kPidCount)
-        return;
-    pidCallbacks_.push_back({pid, {function, context}});
-    hasPidCallback_[pid] = true;
+    callbacks_.AddPid(pid, function, context);
 }
 
 void TsInfoImpl::AddPacketCallback(PacketCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        packetCallbacks_.push_back({function, context});
+    callbacks_.AddPacket(function, context);
 }
 
 void TsInfoImpl::AddSectionCallback(uint16_t pid, uint8_t tableId, SectionCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        sectionCallbacks_.push_back({pid, tableId, {function, context}});
+    callbacks_.AddSection(pid, tableId, function, context);
 }
 
 void TsInfoImpl::AddAllSectionsCallback(SectionCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        allSectionsCallbacks_.push_back({function, context});
+    callbacks_.AddAllSections(function, context);
+}
+
+void TsInfoImpl::AddTableCallback(const TableKey& filter, TableCallbackFn function, void* context)
+{
+    std::lock_guard guard(lock_);
+    callbacks_.AddTable(filter, function, context);
+}
+
+void TsInfoImpl::AddAllTablesCallback(TableCallbackFn function, void* context)
+{
+    AddTableCallback(MakeWildcardKey(), function, context);
+}
+
+void TsInfoImpl::AddTableTimeoutCallback(const TableKey& filter, TableTimeoutCallbackFn function, void* context)
+{
+    std::lock_guard guard(lock_);
+    callbacks_.AddTableTimeout(filter, function, context);
 }
 
 void TsInfoImpl::AddPesCallback(int32_t pid, PesCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        pesCallbacks_.push_back({pid, {function, context}});
+    callbacks_.AddPes(pid, function, context);
 }
 
 void TsInfoImpl::AddAllPesCallback(PesCallbackFn function, void* context)
 {
     std::lock_guard guard(lock_);
-    if (function != nullptr)
-        allPesCallbacks_.push_back({function, context});
+    callbacks_.AddAllPes(function, context);
 }
 
 void TsInfoImpl::AddPcrStatisticsCallback(int32_t pid, PcrStatisticsCallbackFn function, void* context)
@@ -460,22 +352,7 @@ int32_t TsInfoImpl::GetIsdbtInfo(IsdbtInfo& out)
     std::lock_guard guard(lock_);
     if (!isdbt_.Locked() || !isdbt_.IipReceived())
         return kIsdbtNotLocked;
-    constexpr int64_t kLayerWindow = 3'240'000'000; // one minute
-    const auto seenRecently = [this](int64_t lastSeen) { return lastSeen != kNoTime && now_ - lastSeen <= kLayerWindow; };
-    out.pidLayers.fill(0);
-    for (uint32_t pid = 0; pid < kPidCount; ++pid) {
-        const PidInfoImpl* info = pidImpl_[pid].get();
-        if (info == nullptr || pid == kNullPid)
-            continue;
-        uint8_t mask = 0;
-        if (seenRecently(info->layerLastSeen[kIsdbtLayerA]))
-            mask |= 1;
-        if (seenRecently(info->layerLastSeen[kIsdbtLayerB]))
-            mask |= 2;
-        if (seenRecently(info->layerLastSeen[kIsdbtLayerC]))
-            mask |= 4;
-        out.pidLayers[pid] = mask;
-    }
+    isdbt_.FillPidLayers(pidImpl_, now_, out);
     return isdbt_.FillParameters(out) ? kIsdbtOk : kIsdbtInvalidParameters;
 }
 

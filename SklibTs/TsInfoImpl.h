@@ -1,41 +1,34 @@
 #pragma once
 #include <array>
 #include <map>
-#include <set>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "ClientCallbacks.h"
 #include "ConformanceChecks.h"
 #include "Indicators.h"
 #include "IsdbtDecoder.h"
 #include "PesCollector.h"
 #include "PidInfoImpl.h"
+#include "PidReferences.h"
 #include "RateMeter.h"
+#include "SectionAssembler.h"
 #include "SkTable.h"
 #include "SkTableSection.h"
 #include "SkTsInfo.h"
 #include "TableBudget.h"
+#include "TableDeadlines.h"
 #include "TableKey.h"
 
 namespace SklibTs {
 
 class SkTp;
 
-// Why a PID is referenced; each kind is counted separately per PID.
-enum PidReferenceKind : uint32_t {
-    kRefElementaryStream = 0,
-    kRefCa = 1,
-    kRefPcr = 2,
-    kRefPmt = 3,
-    kRefPsiSi = 4,
-    kRefKinds = 5,
-};
-
 class TsInfoImpl final : public SkTsInfo {
 public:
-    static constexpr int64_t kPidAgeOut = 3'240'000'000; // 60 s without packets
+    static constexpr int64_t kPidAgeOut = 60 * kTicksPerSecond; // without packets
 
     TsInfoImpl();
     ~TsInfoImpl() override;
@@ -67,75 +60,23 @@ public:
 
     // Inspection for tools and tests (read under Lock()).
     const Indicators& GetIndicators() const { return indicators_; }
-    uint32_t GetPidReferences(uint32_t pid, PidReferenceKind kind) const;
+    uint32_t GetPidReferences(uint32_t pid, PidReferenceKind kind) const { return references_.Count(pid, kind); }
     int64_t CurrentTime() const { return now_; }
 
 private:
-    struct PidCallback {
-        uint16_t pid;
-        Callback<PacketCallbackFn> callback;
-    };
-    struct SectionCallback {
-        uint16_t pid;
-        uint8_t tableId;
-        Callback<SectionCallbackFn> callback;
-    };
-    struct PesCallback {
-        int32_t pid;
-        Callback<PesCallbackFn> callback;
-    };
-
     PidInfoImpl& PidInfoFor(uint32_t pid);
     void DeletePidInfo(uint32_t pid);
-    void Report(ConformanceIndicator indicator, std::wstring message, double value, const IndicatorLocation& location);
-    void SetInitialReferences();
-    bool IsReferencedAsTables(uint32_t pid) const;
 
     // Per-packet steps.
-    void HandleScrambled(uint32_t pid);
-    void CollectPes(uint32_t pid, const SkTp& tp);
+    void CollectPes(uint32_t pid, const uint8_t* payload, uint32_t size, bool unitStart);
     void FlushPes(uint32_t pid);
-    void CollectSections(uint32_t pid, const SkTp& tp, int64_t time);
-    void NotifyPacket(uint32_t pid, const uint8_t* packet, uint32_t packetSize, const int64_t* time);
 
     // Table bookkeeping and program following.
-    enum TableClass : int32_t {
-        kClassNone = 0,
-        kClassPat = 1,
-        kClassCat = 2,
-        kClassPmt = 3,
-        kClassNitActual = 7,
-        kClassSdtActual = 9,
-        kClassMgt = 35,
-        kClassTvct = 36,
-        kClassCvct = 37,
-    };
-    enum class DeadlineAction : int32_t { Notify = 0, Expire = 1 };
-    struct Deadline {
-        int64_t time;
-        TableKey key;
-        DeadlineAction action;
-        bool operator<(const Deadline& other) const;
-    };
-    struct TableCallback {
-        TableKey filter;
-        Callback<TableCallbackFn> callback;
-    };
-    struct TableTimeoutCallback {
-        TableKey filter;
-        Callback<TableTimeoutCallbackFn> callback;
-    };
-
-    uint32_t FeedSection(uint32_t pid, const uint8_t* bytes, uint32_t count, int64_t time);
-    void OnSectionComplete(uint32_t pid, std::unique_ptr<RawTableSection> section, int64_t time);
-    void StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> section, int64_t time);
+    static void OnSection(void* context, uint32_t pid, std::unique_ptr<RawTableSection> section);
+    void StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> section);
     void OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> table, int64_t time);
-    int32_t ClassifyTable(const TableKey& key) const;
     void ApplyTable(int32_t tableClass, const TableKey& key, const SkTable& table);
-    void SetTableDeadlines(const TableKey& key, int64_t time);
-    void RemoveTableDeadlines(const TableKey& key);
     void ExpireTable(const TableKey& key);
-    void ResetTableIntervals();
     void ResetTables();
     // Marks the key's tables as the newest and drops the oldest keys while over the budget.
     void KeepTableBudget(const TableKey& key);
@@ -150,6 +91,8 @@ private:
     void AddProgram(int32_t programNumber, int32_t pmtPid);
     void RemoveProgram(int32_t programNumber);
     void DropProgramStreams(Program& program);
+    // The stream_type another program's PMT gives the PID, or none.
+    void ForgetPmtStreamType(uint32_t pid);
     void DropEmmList();
     void AddReference(uint32_t pid, PidReferenceKind kind, int32_t programNumber);
     void RemoveReference(uint32_t pid, PidReferenceKind kind, int32_t programNumber);
@@ -166,21 +109,16 @@ private:
     std::recursive_mutex lock_;
     std::array<std::unique_ptr<PidInfoImpl>, kPidCount> pidImpl_;
     std::unique_ptr<std::array<PesCollector, kPidCount>> pes_;
-    std::array<std::array<uint32_t, kRefKinds>, kPidCount> references_{};
-    std::array<std::unique_ptr<RawTableSection>, kPidCount> sections_;
+    PidReferences references_;
+    SectionAssembler sections_{&TsInfoImpl::OnSection, this};
     std::map<TableKey, std::unique_ptr<RawTable>> rawTables_;
-    std::set<Deadline> deadlines_;
-    std::map<TableKey, std::array<int64_t, 2>> deadlineIndex_; // notify and expire times per key
+    TableDeadlines deadlines_;
     std::map<TableKey, int64_t> tableLastSeen_;
     TableBudget tableBudget_;
-    std::array<int64_t, 256> notifyInterval_{};
-    std::array<int64_t, 256> expiryInterval_{};
-    std::vector<TableCallback> tableCallbacks_;
-    std::vector<TableTimeoutCallback> tableTimeoutCallbacks_;
-    int32_t nitPid_ = -1;
+    ClientCallbacks callbacks_;
 
     Indicators indicators_;
-    ConformanceChecks checks_{indicators_, programs, pidImpl_};
+    ConformanceChecks checks_{indicators_, programs, pidImpl_, tableLastSeen_};
     IsdbtDecoder isdbt_;
     TransportRateMeter transportRate_;
 
@@ -190,17 +128,6 @@ private:
     int64_t now_ = kNoTime;
     int64_t measurementBoundary_ = 0;
     int64_t pcrPacketIndex_ = 0;
-
-    std::vector<Callback<PacketCallbackFn>> packetCallbacks_;
-    std::vector<PidCallback> pidCallbacks_;
-    std::array<bool, kPidCount> hasPidCallback_{};
-    std::vector<Callback<SectionCallbackFn>> allSectionsCallbacks_;
-    std::vector<SectionCallback> sectionCallbacks_;
-    std::vector<Callback<PesCallbackFn>> allPesCallbacks_;
-    std::vector<PesCallback> pesCallbacks_;
 };
-
-// Stream kinds whose PES packets the analyser collects for the elementary-stream parsers.
-bool IsCollectedStreamKind(int32_t streamKind);
 
 } // namespace SklibTs

@@ -2,47 +2,17 @@
 // stored by key, table deadlines, classification and the dispatch to the table handlers.
 #include <algorithm>
 
-#include "SkTp.h"
+#include "TableClass.h"
 #include "TsInfoImpl.h"
 
 namespace SklibTs {
 
-namespace {
-
-constexpr int64_t kDefaultTableInterval = 3'240'000'000; // 60 s
-constexpr int64_t kSiNotifyInterval = 540'000'000;       // 10 s
-
-} // namespace
-
-bool TsInfoImpl::Deadline::operator<(const Deadline& other) const
-{
-    if (time != other.time)
-        return time < other.time;
-    if (key < other.key)
-        return true;
-    if (other.key < key)
-        return false;
-    return action < other.action;
-}
-
-void TsInfoImpl::ResetTableIntervals()
-{
-    notifyInterval_.fill(kDefaultTableInterval);
-    expiryInterval_.fill(kDefaultTableInterval);
-    if (siStandard == kSiDvb || siStandard == kSiDvbDerived) {
-        notifyInterval_[0x42] = kSiNotifyInterval;
-        notifyInterval_[0x4E] = kSiNotifyInterval;
-    }
-}
-
 void TsInfoImpl::ResetTables()
 {
-    for (auto& section : sections_)
-        section.reset();
+    sections_.Clear();
     rawTables_.clear();
     tables.clear();
-    deadlines_.clear();
-    deadlineIndex_.clear();
+    deadlines_.Clear();
     tableLastSeen_.clear();
     tableBudget_.Clear();
 }
@@ -61,68 +31,23 @@ void TsInfoImpl::DropTable(const TableKey& key)
 {
     ExpireTable(key);
     rawTables_.erase(key);
-    RemoveTableDeadlines(key);
+    deadlines_.Remove(key);
     tableLastSeen_.erase(key);
     tableBudget_.Forget(key);
     ++tablesDropped;
 }
 
-void TsInfoImpl::CollectSections(uint32_t pid, const SkTp& tp, int64_t time)
+void TsInfoImpl::OnSection(void* context, uint32_t pid, std::unique_ptr<RawTableSection> section)
 {
-    const uint8_t* packet = tp.Data();
-    const uint32_t afc = (packet[3] >> 4) & 0x3;
-    if (afc >= 2 && packet[4] >= 183)
-        return;
-    uint32_t size = 0;
-    const uint8_t* payload = tp.GetPayload(size);
-    if (payload == nullptr)
-        return;
-    if (!tp.GetPayloadUnitStart()) {
-        if (sections_[pid])
-            FeedSection(pid, payload, size, time);
-        return;
-    }
-    const uint32_t pointer = payload[0];
-    const uint8_t* bytes = payload + 1;
-    const uint32_t count = size - 1;
-    if (pointer == 0 && count > 0 && bytes[0] == 0xFF)
-        return;
-    if (pointer != 0 && sections_[pid])
-        FeedSection(pid, bytes, std::min(pointer, count), time);
-    uint32_t position = pointer;
-    while (position < count && bytes[position] != 0xFF) {
-        sections_[pid] = std::make_unique<RawTableSection>();
-        const uint32_t taken = FeedSection(pid, bytes + position, count - position, time);
-        if (taken == 0)
-            break;
-        position += taken;
-    }
+    auto* self = static_cast<TsInfoImpl*>(context);
+    section->receive_time = self->now_;
+    self->callbacks_.NotifySection(pid, section->data[0], section.get());
+    self->StoreSection(pid, std::move(section));
 }
 
-uint32_t TsInfoImpl::FeedSection(uint32_t pid, const uint8_t* bytes, uint32_t count, int64_t time)
+void TsInfoImpl::StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> section)
 {
-    RawTableSection& section = *sections_[pid];
-    const int32_t taken = section.Append(bytes, static_cast<int32_t>(count));
-    if (section.IsComplete())
-        OnSectionComplete(pid, std::move(sections_[pid]), time);
-    return taken > 0 ? static_cast<uint32_t>(taken) : 0;
-}
-
-void TsInfoImpl::OnSectionComplete(uint32_t pid, std::unique_ptr<RawTableSection> section, int64_t time)
-{
-    section->receive_time = time;
-    const uint8_t tableId = section->data[0];
-    for (const auto& callback : allSectionsCallbacks_)
-        callback.function(callback.context, static_cast<uint16_t>(pid), tableId, section.get());
-    for (const auto& entry : sectionCallbacks_) {
-        if (entry.pid == pid && entry.tableId == tableId)
-            entry.callback.function(entry.callback.context, static_cast<uint16_t>(pid), tableId, section.get());
-    }
-    StoreSection(pid, std::move(section), time);
-}
-
-void TsInfoImpl::StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> section, int64_t time)
-{
+    const int64_t time = now_;
     TableKey key;
     int32_t sectionNumber = 0;
     if (!section->ParseHeader(static_cast<uint16_t>(pid), key, sectionNumber, static_cast<SiStandard>(siStandard)))
@@ -162,138 +87,36 @@ void TsInfoImpl::OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> t
 {
     const auto previous = tables.find(key);
     const bool changed = previous != tables.end() && !(*previous->second == *table);
-    SetTableDeadlines(key, time);
+    deadlines_.Set(key, time);
 
-    const int32_t tableClass = ClassifyTable(key);
+    const int32_t tableClass = ClassifyTable(key, siStandard);
     ApplyTable(tableClass, key, *table);
-    if (tableClass != kClassNone)
-        PidInfoFor(key.pid).tableClassMask |= uint64_t{1} << tableClass;
+    if (tableClass != TableClass::kNone)
+        PidInfoFor(key.pid).tableClassMask |= TableClassBit(tableClass);
 
     SkTable* storedTable = table.get();
     tables[key] = std::move(table);
     checks_.CheckTable(key, now_);
-    for (const auto& entry : tableCallbacks_) {
-        if (MatchKey(entry.filter, key))
-            entry.callback.function(entry.callback.context, &key, storedTable, changed ? 1 : 0);
-    }
-}
-
-int32_t TsInfoImpl::ClassifyTable(const TableKey& key) const
-{
-    const uint32_t tid = key.table_id;
-    if (tid == 0x00)
-        return key.pid == 0 ? kClassPat : kClassNone;
-    if (tid == 0x01)
-        return key.pid == 1 ? kClassCat : kClassNone;
-    if (tid == 0x02)
-        return kClassPmt;
-    if (tid == 0x03)
-        return 4;
-    if (tid == 0x80 || tid == 0x81)
-        return 6;
-    if (siStandard == kSiDvb || siStandard == kSiDvbDerived) {
-        switch (tid) {
-        case 0x40: return kClassNitActual;
-        case 0x41: return 8;
-        case 0x42: return kClassSdtActual;
-        case 0x46: return siStandard == kSiDvbDerived ? 24 : 10;
-        case 0x4A: return 11;
-        case 0x4E: return 12;
-        case 0x4F: return 14;
-        case 0x70: return 16;
-        case 0x71: return 17;
-        case 0x72: return 18;
-        case 0x73: return 19;
-        case 0x7E: return 20;
-        case 0x7F: return 21;
-        default: break;
-        }
-        if (tid >= 0x50 && tid <= 0x5F)
-            return 13;
-        if (tid >= 0x60 && tid <= 0x6F)
-            return 15;
-        if (siStandard == kSiDvbDerived) {
-            if (tid >= 0xA0 && tid <= 0xA6)
-                return 25 + static_cast<int32_t>(tid - 0xA0);
-            if (tid == 0xAA)
-                return 32;
-            if (tid == 0xB0)
-                return 33;
-            if (tid == 0xB1)
-                return 34;
-        }
-    }
-    if (siStandard == kSiAtsc) {
-        if (tid >= 0xC7 && tid <= 0xCD)
-            return kClassMgt + static_cast<int32_t>(tid - 0xC7);
-        if (tid == 0xD3)
-            return 42;
-        if (tid == 0xD4)
-            return 43;
-    }
-    return kClassNone;
+    callbacks_.NotifyTable(key, storedTable, changed);
 }
 
 void TsInfoImpl::ApplyTable(int32_t tableClass, const TableKey& key, const SkTable& table)
 {
     switch (tableClass) {
-    case kClassPat: ApplyPat(table); break;
-    case kClassCat: ApplyCat(table); break;
-    case kClassPmt: ApplyPmt(key, table); break;
-    case kClassNitActual: ApplyNitActual(table); break;
-    case kClassSdtActual: ApplySdtActual(table); break;
-    case kClassMgt: ApplyMgt(table); break;
+    case TableClass::kPat: ApplyPat(table); break;
+    case TableClass::kCat: ApplyCat(table); break;
+    case TableClass::kPmt: ApplyPmt(key, table); break;
+    case TableClass::kNitActual: ApplyNitActual(table); break;
+    case TableClass::kSdtActual: ApplySdtActual(table); break;
+    case TableClass::kMgt: ApplyMgt(table); break;
     default: break; // virtual channel tables carry nothing the analyser keeps
-    }
-}
-
-void TsInfoImpl::SetTableDeadlines(const TableKey& key, int64_t time)
-{
-    RemoveTableDeadlines(key);
-    const uint32_t tid = key.table_id & 0xFF;
-    const int64_t notifyAt = time + notifyInterval_[tid];
-    const int64_t expireAt = time + expiryInterval_[tid];
-    deadlines_.insert({notifyAt, key, DeadlineAction::Notify});
-    deadlines_.insert({expireAt, key, DeadlineAction::Expire});
-    deadlineIndex_[key] = {notifyAt, expireAt};
-}
-
-void TsInfoImpl::RemoveTableDeadlines(const TableKey& key)
-{
-    const auto entry = deadlineIndex_.find(key);
-    if (entry == deadlineIndex_.end())
-        return;
-    deadlines_.erase({entry->second[0], key, DeadlineAction::Notify});
-    deadlines_.erase({entry->second[1], key, DeadlineAction::Expire});
-    deadlineIndex_.erase(entry);
-}
-
-void TsInfoImpl::RunTableDeadlines(int64_t now)
-{
-    while (!deadlines_.empty() && deadlines_.begin()->time < now) {
-        const Deadline deadline = *deadlines_.begin();
-        deadlines_.erase(deadlines_.begin());
-        const auto index = deadlineIndex_.find(deadline.key);
-        if (index != deadlineIndex_.end()) {
-            index->second[static_cast<int>(deadline.action)] = kNoTime;
-            if (index->second[0] == kNoTime && index->second[1] == kNoTime)
-                deadlineIndex_.erase(index);
-        }
-        if (deadline.action == DeadlineAction::Notify) {
-            for (const auto& entry : tableTimeoutCallbacks_) {
-                if (MatchKey(entry.filter, deadline.key))
-                    entry.callback.function(entry.callback.context, &deadline.key, deadline.time);
-            }
-        } else {
-            ExpireTable(deadline.key);
-        }
     }
 }
 
 bool TsInfoImpl::HasStoredTableOfClass(uint32_t pid, int32_t tableClass, const TableKey& except) const
 {
     for (const auto& [key, table] : tables) {
-        if (key.pid == pid && !(key == except) && ClassifyTable(key) == tableClass)
+        if (key.pid == pid && !(key == except) && ClassifyTable(key, siStandard) == tableClass)
             return true;
     }
     return false;
@@ -304,25 +127,25 @@ void TsInfoImpl::ExpireTable(const TableKey& key)
     const auto stored = tables.find(key);
     if (stored == tables.end())
         return;
-    const int32_t tableClass = ClassifyTable(key);
+    const int32_t tableClass = ClassifyTable(key, siStandard);
     switch (tableClass) {
-    case kClassPat:
+    case TableClass::kPat:
         while (!programs.empty())
             RemoveProgram(programs.begin()->first);
         break;
-    case kClassCat:
+    case TableClass::kCat:
         DropEmmList();
         break;
-    case kClassPmt: {
+    case TableClass::kPmt: {
         const auto program = programs.find(static_cast<int32_t>(key.table_id_extension));
         if (program != programs.end() && program->second.pmt_pid == static_cast<int32_t>(key.pid))
             DropProgramStreams(program->second);
         break;
     }
-    case kClassNitActual:
+    case TableClass::kNitActual:
         network = NetworkInfo{};
         break;
-    case kClassSdtActual:
+    case TableClass::kSdtActual:
         ClearServiceInformation();
         break;
     default:
@@ -331,28 +154,9 @@ void TsInfoImpl::ExpireTable(const TableKey& key)
     tables.erase(stored);
     const auto raw = rawTables_.find(key);
     tableBudget_.Resize(key, TableBudget::SectionBytes(raw != rawTables_.end() ? raw->second.get() : nullptr));
-    if (tableClass != kClassNone && key.pid < kPidCount && pidImpl_[key.pid] &&
+    if (tableClass != TableClass::kNone && key.pid < kPidCount && pidImpl_[key.pid] &&
         !HasStoredTableOfClass(key.pid, tableClass, key))
-        pidImpl_[key.pid]->tableClassMask &= ~(uint64_t{1} << tableClass);
-}
-
-void TsInfoImpl::AddTableCallback(const TableKey& filter, TableCallbackFn function, void* context)
-{
-    std::lock_guard guard(lock_);
-    if (function != nullptr)
-        tableCallbacks_.push_back({filter, {function, context}});
-}
-
-void TsInfoImpl::AddAllTablesCallback(TableCallbackFn function, void* context)
-{
-    AddTableCallback(MakeWildcardKey(), function, context);
-}
-
-void TsInfoImpl::AddTableTimeoutCallback(const TableKey& filter, TableTimeoutCallbackFn function, void* context)
-{
-    std::lock_guard guard(lock_);
-    if (function != nullptr)
-        tableTimeoutCallbacks_.push_back({filter, {function, context}});
+        pidImpl_[key.pid]->tableClassMask &= ~(TableClassBit(tableClass));
 }
 
 } // namespace SklibTs

@@ -1,5 +1,6 @@
-# Sourced by ./run and ./test: installs the Debian packages the build needs when missing.
-skts_packages="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev"
+# Sourced by ./run and ./test: installs the Debian packages the build needs when missing, and
+# those a caller adds in SKTS_EXTRA_PACKAGES.
+skts_packages="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev ${SKTS_EXTRA_PACKAGES:-}"
 skts_missing=""
 for p in $skts_packages; do
   dpkg -s "$p" >/dev/null 2>&1 || skts_missing="$skts_missing $p"

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <new>
 
 #include "SkPes.h"
 #include "SkTp.h"
@@ -14,16 +15,16 @@ namespace DsDemux {
 
 namespace {
 
-// 188 bytes * 8 bits * 54,000,000 ticks per second.
-constexpr int64_t kPacketBitTicks = 81'216'000'000;
-// 188 * 8 * 27,000,000: bits of one packet times the PCR clock.
-constexpr int64_t kPacketBitsPcr = 40'608'000'000;
-// 188 * 8 * 90,000: bits of one packet times the PTS clock.
-constexpr int64_t kPacketBitsPts = 135'360'000;
-// 188 * 8 * 10,000,000: bits of one packet times the 100 ns clock.
-constexpr int64_t kPacketBits100ns = 15'040'000'000;
-constexpr int64_t kPcrHalfRange = 0x12C00000000;
-constexpr int64_t kPcrRange = 0x25800000000;
+// Bits of one packet times each clock: divided by a bit rate, the packet's duration in it.
+constexpr int64_t kPacketBitTicks = SklibTs::kTsPacketBits * SklibTs::kTicksPerSecond;
+constexpr int64_t kPacketBitsPcr = SklibTs::kTsPacketBits * SklibTs::kPcrClockHz;
+constexpr int64_t kPacketBitsPts = SklibTs::kTsPacketBits * SklibTs::kPtsClockHz;
+constexpr int64_t kPacketBits100ns = SklibTs::kTsPacketBits * SklibTs::kReferenceTimeHz;
+constexpr int64_t kPcrHalfRange = SklibTs::kPcrModulus / 2;
+constexpr int64_t kPcrRange = SklibTs::kPcrModulus;
+
+// 90 kHz to 100 ns.
+int64_t ReferenceTimeOfPts(int64_t pts) { return pts * SklibTs::kReferenceTimeHz / SklibTs::kPtsClockHz; }
 constexpr HRESULT kInvalidState = static_cast<HRESULT>(0x8007139F);
 
 int64_t Distance(int64_t a, int64_t b) { return a > b ? a - b : b - a; }
@@ -44,22 +45,22 @@ Demuxer::Demuxer(SteadyClock steadyClock) : steadyClock_(std::move(steadyClock))
 Demuxer::~Demuxer()
 {
     pidTable.clear();
-    delete packetInput;
-    delete analyser;
+    packetInput.reset();
+    analyser.reset();
 }
 
 HRESULT Demuxer::Init()
 {
+    packetInput.reset();
+    analyser.reset();
     const SklibTs::ToolkitVersion version = SklibTs::GetToolkitVersion();
-    if (version.major != 1 || version.minor != 11 || version.patch != 3 || version.build != 53) {
-        analyser = nullptr;
+    if (version.major != 1 || version.minor != 11 || version.patch != 3 || version.build != 53)
         return E_FAIL;
-    }
-    analyser = SklibTs::CreateTsInfo();
+    analyser.reset(SklibTs::CreateTsInfo());
     if (analyser == nullptr)
         return E_FAIL;
     bitRate = kDefaultBitrate;
-    packetInput = SklibTs::CreateTsPacketInput(analyser, bitRate);
+    packetInput.reset(SklibTs::CreateTsPacketInput(analyser.get(), bitRate));
     if (packetInput == nullptr)
         return E_FAIL;
     packetDuration = static_cast<int32_t>(kPacketBitTicks / bitRate);
@@ -106,7 +107,11 @@ HRESULT Demuxer::ProcessSample(const uint8_t* data, int32_t length)
         return E_POINTER;
     sampleFirstPacket = packetCount + 1;
     sampleTimePending = true;
-    packetInput->Write(data, static_cast<uint32_t>(length));
+    try {
+        packetInput->Write(data, static_cast<uint32_t>(length));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY; // nothing throws across the engine's interface
+    }
     MeasureWallClockRate(steadyClock_());
     return S_OK;
 }
@@ -155,7 +160,7 @@ void Demuxer::AgePcrTracks()
         const bool neverSeen = it->second.lastTicks == SklibTs::kNoTime;
         const auto ageMs = neverSeen ? INT64_MAX
                                      : static_cast<int64_t>(static_cast<double>(currentPacketTicks - it->second.lastTicks) /
-                                                            54'000'000.0 * 1000.0);
+                                                            static_cast<double>(SklibTs::kTicksPerSecond) * 1000.0);
         if (ageMs >= 500) {
             if (it->first == preferredPcrPid) {
                 preferredPcrPid = kNoPid;
@@ -227,9 +232,10 @@ void Demuxer::ProcessPcr(const SklibTs::SkTp& tp, int64_t ticks)
             ApplyBitRate(static_cast<int32_t>(track.rate));
     }
     if (sampleTimeCallback && sampleTimePending && pid == timingPcrPid && track.stable) {
-        const int64_t pts = track.pcr / 300 + (sampleFirstPacket - track.pcrPacket) * kPacketBitsPts / track.rate;
+        const int64_t pts = track.pcr / SklibTs::kPcrTicksPerPcrBase +
+                            (sampleFirstPacket - track.pcrPacket) * kPacketBitsPts / track.rate;
         bool flag = false;
-        sampleTimeCallback(pts * 1000 / 9, flag);
+        sampleTimeCallback(ReferenceTimeOfPts(pts), flag);
         sampleTimePending = false;
     }
 }
@@ -243,6 +249,7 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
     if (tp.GetDiscontinuityIndicator()) {
         entry->prevCc = 255;
         entry->lastCc = cc;
+        entry->counterKnown = true;
     } else if (tp.HasPayload() && cc != ((entry->lastCc + 1) & 0x0F)) {
         if (cc == entry->lastCc && cc == ((entry->prevCc + 1) & 0x0F)) {
             // A single repetition of a packet that itself came in order: ignored.
@@ -250,18 +257,20 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
             entry->lastCc = cc;
             return;
         }
-        // Only a PES that already holds bytes loses data; a fresh one (say after a PCR-only
-        // first packet of a newly mapped PID) has nothing to lose.
+        // Any PES held loses data, even one still waiting for its start: the lost packet may
+        // have been that start. Until the PID's first counter is known (a PCR-only packet can
+        // come first after mapping) a gap says nothing.
         if (entry->pes) {
-            if (entry->pes->pes.GetState() != SklibTs::SkPes::kIdle)
-                packetsLost = true;
+            packetsLost = packetsLost || entry->counterKnown;
             entry->pes.reset();
         }
         entry->prevCc = entry->lastCc;
         entry->lastCc = cc;
+        entry->counterKnown = true;
     } else if (tp.HasPayload()) {
         entry->prevCc = entry->lastCc;
         entry->lastCc = cc;
+        entry->counterKnown = true;
     }
 
     if (!entry->pes)
@@ -283,7 +292,7 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
     if (timingPcrPid != kNoPid) {
         const auto track = pcrTracks.find(timingPcrPid);
         if (track != pcrTracks.end() && track->second.stable && track->second.rate > 0)
-            done.pcrTime = track->second.pcr / 300 +
+            done.pcrTime = track->second.pcr / SklibTs::kPcrTicksPerPcrBase +
                            (packetCount - track->second.pcrPacket) * kPacketBitsPts / track->second.rate;
     }
     done.sampleOffset = (packetCount - sampleFirstPacket) * kPacketBits100ns / bitRate;
@@ -344,6 +353,7 @@ void Demuxer::Reset()
         if (entry) {
             entry->pcrPid = kNoPid;
             entry->pes.reset();
+            entry->counterKnown = false;
         }
     }
     pcrTracks.clear();

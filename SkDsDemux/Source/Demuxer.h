@@ -56,7 +56,7 @@ public:
     static void OnTablesChanged(void* context, const SklibTs::TableKey* key, SklibTs::SkTable* table, uint16_t changed);
 
     // State, readable by the filter and by tests.
-    SklibTs::SkTsInfo* Analyser() const { return analyser; }
+    SklibTs::SkTsInfo* Analyser() const { return analyser.get(); }
     int32_t BitRate() const { return bitRate; }
     uint32_t TimingPcrPid() const { return timingPcrPid; }
     uint32_t PreferredPcrPid() const { return preferredPcrPid; }
@@ -71,8 +71,9 @@ private:
     void MeasureWallClockRate(int64_t now);
     void AgePcrTracks();
 
-    SklibTs::SkTsInfo* analyser = nullptr;
-    SklibTs::SkTsPacketInput* packetInput = nullptr;
+    // The packet input feeds the analyser: it is declared after it, so it goes first.
+    std::unique_ptr<SklibTs::SkTsInfo> analyser;
+    std::unique_ptr<SklibTs::SkTsPacketInput> packetInput;
     int64_t lastPacketTicks = 0;
     int32_t packetDuration = 8121;
     int32_t bitRate = kDefaultBitrate;

@@ -15,6 +15,8 @@ struct PidEntry {
     uint32_t pcrPid = 0xFFFFFFFF;
     uint8_t lastCc = 0;
     uint8_t prevCc = 0;
+    // lastCc holds a counter of this PID's stream (false after mapping and after a reset).
+    bool counterKnown = false;
     uint32_t pid = 0;
     PesCompleteFn onPesComplete = nullptr;
     void* context = nullptr;

@@ -26,6 +26,13 @@ inline std::string Slurp(const std::filesystem::path& path)
     return text.str();
 }
 
+// A path in the temporary folder that no other test process uses: several checkouts may run
+// the same tests on one machine at once.
+inline std::filesystem::path PrivateTempPath(const std::string& name)
+{
+    return std::filesystem::temp_directory_path() / (name + "_" + std::to_string(::getpid()));
+}
+
 // Runs `command` through the shell; its standard input comes from stdinFile when given.
 inline ToolResult RunCommand(const std::string& command, const std::string& stdinFile = {})
 {

@@ -6,6 +6,7 @@ skts_add_test(SklibTsAnalyserTests
   PcrStatisticsTests.cpp
   RateMeterTests.cpp
   RuleSetTests.cpp
+  ServiceInformationTests.cpp
   TableBookTests.cpp
 )
 target_link_libraries(SklibTsAnalyserTests PRIVATE SklibTs)

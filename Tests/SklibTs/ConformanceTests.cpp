@@ -7,12 +7,14 @@
 #include <memory>
 #include <vector>
 
+#include "PcrField.h"
 #include "SectionBuilder.h"
 #include "SkTsPacketInput.h"
 #include "TestData.h"
 #include "TsInfoImpl.h"
 
 using namespace SklibTs;
+using enum SklibTs::ConformanceIndicator;
 using SktsTest::Bytes;
 
 namespace {
@@ -22,6 +24,8 @@ constexpr int32_t kMuxRate = 3'000'000;        // of h264_aac.ts
 constexpr int64_t kTicksPerPacket = 27'072;    // 188 bytes at 3 Mbit/s in 54 MHz ticks
 constexpr int64_t kSecond = 54'000'000;
 constexpr int64_t kMs = 54'000;
+
+using Counts = std::map<ConformanceIndicator, int>;
 
 struct Reported {
     uint32_t index;
@@ -45,20 +49,20 @@ struct Reports {
         return selected;
     }
     size_t Count(ConformanceIndicator indicator) const { return Of(indicator).size(); }
-    std::map<uint32_t, int> Counts() const
+    Counts ByIndicator() const
     {
-        std::map<uint32_t, int> counts;
+        std::map<ConformanceIndicator, int> counts;
         for (const Reported& r : all)
-            ++counts[r.index];
+            ++counts[static_cast<ConformanceIndicator>(r.index)];
         return counts;
     }
 };
 
 // Report counts that differ between two runs, by indicator.
-std::map<uint32_t, int> CountDifference(const Reports& faulty, const Reports& clean)
+Counts CountDifference(const Reports& faulty, const Reports& clean)
 {
-    std::map<uint32_t, int> difference = faulty.Counts();
-    for (const auto& [index, count] : clean.Counts())
+    Counts difference = faulty.ByIndicator();
+    for (const auto& [index, count] : clean.ByIndicator())
         difference[index] -= count;
     std::erase_if(difference, [](const auto& entry) { return entry.second == 0; });
     return difference;
@@ -130,18 +134,7 @@ public:
                              (int64_t{p[3]} << 1) | (p[4] >> 7);
         return base * 300 + (((p[4] & 1) << 8) | p[5]);
     }
-    void SetPcr(size_t i, int64_t pcr)
-    {
-        uint8_t* p = Packet(i) + 6;
-        const int64_t base = pcr / 300;
-        const int64_t extension = pcr % 300;
-        p[0] = static_cast<uint8_t>(base >> 25);
-        p[1] = static_cast<uint8_t>(base >> 17);
-        p[2] = static_cast<uint8_t>(base >> 9);
-        p[3] = static_cast<uint8_t>(base >> 1);
-        p[4] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (extension >> 8));
-        p[5] = static_cast<uint8_t>(extension);
-    }
+    void SetPcr(size_t i, int64_t pcr) { SktsTest::WritePcrField(Packet(i), pcr); }
     // Puts a section into null packets from `from` on.
     void InjectSection(size_t from, uint16_t pid, const Bytes& section, uint8_t& cc)
     {
@@ -206,7 +199,7 @@ protected:
     }
     Stream Copy() const { return Stream(clean_); }
     // Analyses the edited stream and returns its reports beyond those of the clean one.
-    std::map<uint32_t, int> Extra(const Stream& stream, Analysis* analysis = nullptr) const
+    Counts Extra(const Stream& stream, Analysis* analysis = nullptr) const
     {
         Analysis result = Analyse(stream.Bytes_());
         const auto difference = CountDifference(result.reports, cleanAnalysis_.reports);
@@ -219,17 +212,15 @@ protected:
     Analysis cleanAnalysis_;
 };
 
-using Counts = std::map<uint32_t, int>;
-
 } // namespace
 
 TEST_F(ConformanceOnSample, TheCleanSampleRaisesOnlyWhatIsTrueOfIt)
 {
     // With DVB rules: the sample has no EIT (2 s rule, indicators 15 and 20), and one PAT/PMT
     // pair follows the previous one after 19 packets (9.5 ms, under the 25 ms minimum).
-    const Counts counts = cleanAnalysis_.reports.Counts();
-    EXPECT_EQ(counts, (Counts{{15, 5}, {20, 3}}));
-    const auto eit = cleanAnalysis_.reports.Of(ConformanceIndicator::EitActualError);
+    const Counts counts = cleanAnalysis_.reports.ByIndicator();
+    EXPECT_EQ(counts, (Counts{{SiRepetitionError, 5}, {EitActualError, 3}}));
+    const auto eit = cleanAnalysis_.reports.Of(EitActualError);
     ASSERT_EQ(eit.size(), 3u);
     for (size_t k = 0; k < eit.size(); ++k) {
         EXPECT_EQ(eit[k].record.message,
@@ -240,7 +231,7 @@ TEST_F(ConformanceOnSample, TheCleanSampleRaisesOnlyWhatIsTrueOfIt)
         EXPECT_NEAR(eit[k].record.value, Seconds(eit[k].record.time), 1e-9);
     }
     std::vector<std::wstring> tooFrequent;
-    for (const Reported& r : cleanAnalysis_.reports.Of(ConformanceIndicator::SiRepetitionError)) {
+    for (const Reported& r : cleanAnalysis_.reports.Of(SiRepetitionError)) {
         if (r.record.message.find(L"do occur more then") != std::wstring::npos)
             tooFrequent.push_back(r.record.message);
     }
@@ -270,7 +261,7 @@ TEST_F(ConformanceOnSample, DroppedDuplicatedAndReorderedPacketsBreakTheContinui
     dropped.erase(dropped.begin() + static_cast<std::ptrdiff_t>(victim * 188),
                   dropped.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188));
     Analysis analysis = Analyse(dropped);
-    const auto errors = analysis.reports.Of(ConformanceIndicator::ContinuityCountError);
+    const auto errors = analysis.reports.Of(ContinuityCountError);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].record.message,
               FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)", cc, (cc + 1) % 16));
@@ -281,9 +272,9 @@ TEST_F(ConformanceOnSample, DroppedDuplicatedAndReorderedPacketsBreakTheContinui
     const Bytes copy(clean_.begin() + static_cast<std::ptrdiff_t>(victim * 188),
                      clean_.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188));
     duplicated.insert(duplicated.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188), copy.begin(), copy.end());
-    EXPECT_EQ(Analyse(duplicated).reports.Count(ConformanceIndicator::ContinuityCountError), 0u);
+    EXPECT_EQ(Analyse(duplicated).reports.Count(ContinuityCountError), 0u);
     duplicated.insert(duplicated.begin() + static_cast<std::ptrdiff_t>(victim * 188 + 188), copy.begin(), copy.end());
-    const auto twice = Analyse(duplicated).reports.Of(ConformanceIndicator::ContinuityCountError);
+    const auto twice = Analyse(duplicated).reports.Of(ContinuityCountError);
     ASSERT_EQ(twice.size(), 1u);
     EXPECT_EQ(twice[0].record.message,
               FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)", (cc + 1) % 16, cc));
@@ -292,13 +283,13 @@ TEST_F(ConformanceOnSample, DroppedDuplicatedAndReorderedPacketsBreakTheContinui
     Stream swapped = Copy();
     const size_t next = swapped.FindPid(victim + 1, 0x101);
     std::swap_ranges(swapped.Packet(victim), swapped.Packet(victim) + 188, swapped.Packet(next));
-    const auto reordered = Analyse(swapped.Bytes_()).reports.Of(ConformanceIndicator::ContinuityCountError);
+    const auto reordered = Analyse(swapped.Bytes_()).reports.Of(ContinuityCountError);
     ASSERT_EQ(reordered.size(), 3u);
     EXPECT_EQ(reordered[0].record.message,
               FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)", cc, (cc + 1) % 16));
     EXPECT_EQ(reordered[1].record.message,
               FormatIndicatorMessage("Incorrect continuity-count on PID 257 (expected: %d, found: %d)", (cc + 2) % 16, cc));
-    EXPECT_EQ(Extra(swapped), (Counts{{3, 3}}));
+    EXPECT_EQ(Extra(swapped), (Counts{{ContinuityCountError, 3}}));
 }
 
 TEST_F(ConformanceOnSample, TransportErrorAndBrokenSyncBytes)
@@ -307,8 +298,8 @@ TEST_F(ConformanceOnSample, TransportErrorAndBrokenSyncBytes)
     const size_t video = flagged.FindPid(2000, 0x100);
     flagged.Packet(video)[1] |= 0x80;
     Analysis analysis;
-    EXPECT_EQ(Extra(flagged, &analysis), (Counts{{6, 1}}));
-    const auto tei = analysis.reports.Of(ConformanceIndicator::TransportError);
+    EXPECT_EQ(Extra(flagged, &analysis), (Counts{{TransportError, 1}}));
+    const auto tei = analysis.reports.Of(TransportError);
     EXPECT_EQ(tei[0].record.message, L"Transport_error_indicator on PID 256 is set");
     EXPECT_EQ(tei[0].record.location, Location(256));
     EXPECT_EQ(tei[0].record.time, Stream::TimeOf(video));
@@ -318,8 +309,8 @@ TEST_F(ConformanceOnSample, TransportErrorAndBrokenSyncBytes)
     Stream broken = Copy();
     const size_t null = broken.FindPid(2000, 0x1FFF);
     broken.Packet(null)[0] = 0x46;
-    EXPECT_EQ(Extra(broken, &analysis), (Counts{{1, 1}}));
-    const auto sync = analysis.reports.Of(ConformanceIndicator::SyncByteError);
+    EXPECT_EQ(Extra(broken, &analysis), (Counts{{SyncByteError, 1}}));
+    const auto sync = analysis.reports.Of(SyncByteError);
     EXPECT_EQ(sync[0].record.message, L"Sync_byte not equal to 0x47");
     EXPECT_EQ(sync[0].record.location, IndicatorLocation::None());
     EXPECT_EQ(analysis.syncByteErrors, 1u);
@@ -332,14 +323,14 @@ TEST_F(ConformanceOnSample, TransportErrorAndBrokenSyncBytes)
     for (size_t i = run; i < run + 3; ++i)
         lost.Packet(i)[0] = 0x00;
     const Counts extra = Extra(lost, &analysis);
-    EXPECT_EQ(extra.at(0), 1);
-    const auto loss = analysis.reports.Of(ConformanceIndicator::TsSyncLoss);
+    EXPECT_EQ(extra.at(TsSyncLoss), 1);
+    const auto loss = analysis.reports.Of(TsSyncLoss);
     EXPECT_EQ(loss[0].record.message, L"Loss of synchronization");
     EXPECT_EQ(loss[0].record.location, IndicatorLocation::None());
-    EXPECT_EQ(extra.at(1), 2) << "the first two bad packets still reach the analyser";
+    EXPECT_EQ(extra.at(SyncByteError), 2) << "the first two bad packets still reach the analyser";
     // The bad third packet is skipped by the sync search: the packet count behind the PCR
     // accuracy loses a packet (500 us at this rate) until the outlier leaves the window.
-    EXPECT_GE(extra.at(10), 1);
+    EXPECT_GE(extra.at(PcrAccuracyError), 1);
     EXPECT_EQ(extra.size(), 3u);
 }
 
@@ -357,7 +348,7 @@ TEST_F(ConformanceOnSample, APatGapOfOverOneSecondIsReportedEveryHalfSecond)
     stream.RemovePid(0x0000, first, last);
     Analysis analysis;
     const Counts extra = Extra(stream, &analysis);
-    const auto pat = analysis.reports.Of(ConformanceIndicator::PatError);
+    const auto pat = analysis.reports.Of(PatError);
     ASSERT_EQ(pat.size(), 2u);
     const int64_t lastPatTime = Stream::TimeOf(lastPat);
     for (const Reported& r : pat) {
@@ -371,8 +362,8 @@ TEST_F(ConformanceOnSample, APatGapOfOverOneSecondIsReportedEveryHalfSecond)
     EXPECT_GT(pat[1].record.time - pat[0].record.time, 500 * kMs);
     EXPECT_LE(pat[1].record.time - pat[0].record.time, 600 * kMs);
     // The generic PAT rule says the same through indicator 15; nothing else changes.
-    EXPECT_EQ(extra, (Counts{{2, 2}, {15, 2}}));
-    const auto rule = analysis.reports.Of(ConformanceIndicator::SiRepetitionError);
+    EXPECT_EQ(extra, (Counts{{PatError, 2}, {SiRepetitionError, 2}}));
+    const auto rule = analysis.reports.Of(SiRepetitionError);
     EXPECT_TRUE(std::any_of(rule.begin(), rule.end(), [](const Reported& r) {
         return r.record.message == L"PAT: Sections with table_id 0x0 on PID 0 do not occur at least every 500ms" &&
                r.record.location == Location(0, 0);
@@ -395,8 +386,8 @@ TEST_F(ConformanceOnSample, PcrGapJumpAndAccuracy)
         gap.Packet(pcrs[k])[5] &= static_cast<uint8_t>(~0x10);
     Analysis analysis;
     // The PCR itself moves 160 ms as well: beyond 100 ms, that is a discontinuity too.
-    EXPECT_EQ(Extra(gap, &analysis), (Counts{{8, 1}, {9, 1}}));
-    const auto interval = analysis.reports.Of(ConformanceIndicator::PcrRepetitionError);
+    EXPECT_EQ(Extra(gap, &analysis), (Counts{{PcrRepetitionError, 1}, {PcrDiscontinuityError, 1}}));
+    const auto interval = analysis.reports.Of(PcrRepetitionError);
     const double ms = Seconds(Stream::TimeOf(pcrs[53]) - Stream::TimeOf(pcrs[49])) * 1000.0;
     EXPECT_GT(ms, 100.0);
     EXPECT_EQ(interval[0].record.message,
@@ -412,15 +403,15 @@ TEST_F(ConformanceOnSample, PcrGapJumpAndAccuracy)
     jumped.SetPcr(pcrs[k], clean.Pcr(pcrs[k]) + jump);
     EXPECT_EQ(jumped.Pcr(pcrs[k]), clean.Pcr(pcrs[k]) + jump);
     const Counts extra = Extra(jumped, &analysis);
-    EXPECT_EQ(extra.at(9), 1);
-    EXPECT_GE(extra.at(10), 3);
+    EXPECT_EQ(extra.at(PcrDiscontinuityError), 1);
+    EXPECT_GE(extra.at(PcrAccuracyError), 3);
     EXPECT_EQ(extra.size(), 2u);
-    const auto discontinuity = analysis.reports.Of(ConformanceIndicator::PcrDiscontinuityError);
+    const auto discontinuity = analysis.reports.Of(PcrDiscontinuityError);
     const double deltaMs = static_cast<double>(clean.Pcr(pcrs[k]) + jump - clean.Pcr(pcrs[k - 1])) / 27000.0;
     EXPECT_EQ(discontinuity[0].record.message,
               FormatIndicatorMessage("Un-signalled PCR discontinuity on PID 256 (allowed: 100ms, actual: %.1fms)", deltaMs));
     EXPECT_DOUBLE_EQ(discontinuity[0].record.value, deltaMs);
-    const auto accuracy = analysis.reports.Of(ConformanceIndicator::PcrAccuracyError);
+    const auto accuracy = analysis.reports.Of(PcrAccuracyError);
     EXPECT_EQ(accuracy[0].record.message, L"PCR accuracy for pid 0x0100 is not within +-500ns.");
     EXPECT_EQ(accuracy[0].record.location, Location(256));
     EXPECT_GT(accuracy[0].record.value, 0.1); // ms: the outlier is hundreds of milliseconds off the line
@@ -429,7 +420,7 @@ TEST_F(ConformanceOnSample, PcrGapJumpAndAccuracy)
     // back that follows is negative: never a discontinuity.
     Stream signalled = jumped;
     signalled.Packet(pcrs[k])[5] |= 0x80;
-    EXPECT_EQ(Extra(signalled, &analysis).count(9), 0u);
+    EXPECT_EQ(Extra(signalled, &analysis).count(PcrDiscontinuityError), 0u);
 }
 
 TEST_F(ConformanceOnSample, PtsStoppedForEightHundredMilliseconds)
@@ -453,8 +444,8 @@ TEST_F(ConformanceOnSample, PtsStoppedForEightHundredMilliseconds)
             header[7] &= 0x3F; // PTS_DTS_flags 00: the five PTS bytes become stuffing
     }
     Analysis analysis;
-    EXPECT_EQ(Extra(stream, &analysis), (Counts{{11, 1}}));
-    const auto pts = analysis.reports.Of(ConformanceIndicator::PtsError);
+    EXPECT_EQ(Extra(stream, &analysis), (Counts{{PtsError, 1}}));
+    const auto pts = analysis.reports.Of(PtsError);
     EXPECT_EQ(pts[0].record.message, L"PTS repetition interval is too large for PID 257");
     EXPECT_EQ(pts[0].record.location, Location(257));
     EXPECT_NEAR(pts[0].record.value, Seconds(pts[0].record.time - lastPtsTime), 1e-9);
@@ -467,8 +458,8 @@ TEST_F(ConformanceOnSample, AScrambledPacketWithoutCatRaisesTheCatErrorOnce)
     const size_t audio = stream.Find(3000, [&](size_t i) { return stream.Pid(i) == 0x101 && !stream.StartsPes(i); });
     stream.Packet(audio)[3] |= 0x80;
     Analysis analysis;
-    EXPECT_EQ(Extra(stream, &analysis), (Counts{{12, 1}}));
-    const auto cat = analysis.reports.Of(ConformanceIndicator::CatError);
+    EXPECT_EQ(Extra(stream, &analysis), (Counts{{CatError, 1}}));
+    const auto cat = analysis.reports.Of(CatError);
     EXPECT_EQ(cat[0].record.message, L"Sections with table_id 0x01 do not occur at least every 0,5s on PID 0x0001");
     EXPECT_EQ(cat[0].record.location, Location(1, 1));
     EXPECT_GT(cat[0].record.value, 0.5);
@@ -492,9 +483,9 @@ TEST_F(ConformanceOnSample, AnUnreferencedPidIsReportedAfterOneSecondThenEverySe
     }
     Analysis analysis;
     const Counts extra = Extra(stream, &analysis);
-    const auto reports = analysis.reports.Of(ConformanceIndicator::UnreferencedPid);
+    const auto reports = analysis.reports.Of(UnreferencedPid);
     ASSERT_GE(reports.size(), 4u);
-    EXPECT_EQ(extra, (Counts{{17, static_cast<int>(reports.size())}}));
+    EXPECT_EQ(extra, (Counts{{UnreferencedPid, static_cast<int>(reports.size())}}));
     int64_t previous = Stream::TimeOf(firstPacket);
     for (const Reported& r : reports) {
         EXPECT_EQ(r.record.message, L"PID 4660 not referenced at least every 500ms");
@@ -513,8 +504,8 @@ TEST_F(ConformanceOnSample, BrokenCrcAndWrongTableIdsOnTheSiPids)
     const size_t sectionLength = ((crc.Packet(pat)[6] & 0x0F) << 8) | crc.Packet(pat)[7];
     crc.Packet(pat)[5 + 3 + sectionLength - 1] ^= 0x01; // last CRC byte
     Analysis analysis;
-    EXPECT_EQ(Extra(crc, &analysis), (Counts{{7, 1}}));
-    const auto crcReports = analysis.reports.Of(ConformanceIndicator::CrcError);
+    EXPECT_EQ(Extra(crc, &analysis), (Counts{{CrcError, 1}}));
+    const auto crcReports = analysis.reports.Of(CrcError);
     EXPECT_EQ(crcReports[0].record.message, L"CRC error detected. PID 0 with table_id: 0x00");
     EXPECT_EQ(crcReports[0].record.location.pid, 0u);
     EXPECT_EQ(crcReports[0].record.location.table_id, 0u);
@@ -527,17 +518,17 @@ TEST_F(ConformanceOnSample, BrokenCrcAndWrongTableIdsOnTheSiPids)
         const wchar_t* message;
     };
     const Case cases[] = {
-        {0x0000, 0x03, ConformanceIndicator::PatError, L"Section with table_id other than 0x00 found on PID 0x0000"},
-        {0x0001, 0x03, ConformanceIndicator::CatError, L"Section with table_id other than 0x01 found on PID 0x0001"},
-        {0x0010, 0x43, ConformanceIndicator::NitActualError,
+        {0x0000, 0x03, PatError, L"Section with table_id other than 0x00 found on PID 0x0000"},
+        {0x0001, 0x03, CatError, L"Section with table_id other than 0x01 found on PID 0x0001"},
+        {0x0010, 0x43, NitActualError,
          L"Section with table_id other then 0x40, 0x41 or 0x72 found on PID 0x0010"},
-        {0x0011, 0x4B, ConformanceIndicator::SdtActualError,
+        {0x0011, 0x4B, SdtActualError,
          L"Section with table_id other then 0x42, 0x46, 0x4A or 0x72 found on PID 0x0011"},
-        {0x0012, 0x40, ConformanceIndicator::EitActualError,
+        {0x0012, 0x40, EitActualError,
          L"Section with table_id other then 0x4E-0x6F or 0x72 found on PID 0x0012"},
-        {0x0013, 0x40, ConformanceIndicator::SdtActualError,
+        {0x0013, 0x40, SdtActualError,
          L"Section with table_id other then 0x71 or 0x72 found on PID 0x0013"},
-        {0x0014, 0x71, ConformanceIndicator::TdtPidError,
+        {0x0014, 0x71, TdtPidError,
          L"Section with table_id other then 0x70, 0x72 or 0x73 found on PID 0x0014"},
     };
     for (const Case& c : cases) {
@@ -559,7 +550,7 @@ TEST_F(ConformanceOnSample, BrokenCrcAndWrongTableIdsOnTheSiPids)
         } else {
             stream.InjectSection(at, c.pid, SktsTest::LongSection({c.tableId, 0x0101}, {}), cc);
         }
-        EXPECT_EQ(Extra(stream, &analysis), (Counts{{static_cast<uint32_t>(c.indicator), 1}})) << c.pid;
+        EXPECT_EQ(Extra(stream, &analysis), (Counts{{c.indicator, 1}})) << c.pid;
         const auto reports = analysis.reports.Of(c.indicator);
         const auto found = std::find_if(reports.begin(), reports.end(), [&](const Reported& r) {
             return r.record.location.pid == c.pid && r.record.location.table_id == c.tableId;
@@ -574,8 +565,8 @@ TEST_F(ConformanceOnSample, SdtAbsenceAndNitTooFrequentWithDvbRules)
     Stream noSdt = Copy();
     noSdt.RemovePid(0x11, Stream::PacketAt(kSecond), Stream::PacketAt(4 * kSecond));
     Analysis analysis;
-    EXPECT_EQ(Extra(noSdt, &analysis), (Counts{{15, 1}, {18, 1}}));
-    const auto sdt = analysis.reports.Of(ConformanceIndicator::SdtActualError);
+    EXPECT_EQ(Extra(noSdt, &analysis), (Counts{{SiRepetitionError, 1}, {SdtActualError, 1}}));
+    const auto sdt = analysis.reports.Of(SdtActualError);
     EXPECT_EQ(sdt[0].record.message,
               L"SDT Actual: Sections with table_id 0x42 on PID 17 do not occur at least every 2000ms");
     EXPECT_EQ(sdt[0].record.location, Location(0x11, 0x42));
@@ -589,12 +580,12 @@ TEST_F(ConformanceOnSample, SdtAbsenceAndNitTooFrequentWithDvbRules)
     ASSERT_LT(null - nit, 40u);
     ASSERT_GT(twice.FindPid(nit + 1, 0x10), null) << "the duplicate must follow its original on the PID";
     std::copy(twice.Packet(nit), twice.Packet(nit) + 188, twice.Packet(null));
-    EXPECT_EQ(Extra(twice, &analysis), (Counts{{13, 1}, {15, 1}}));
-    const auto nitReports = analysis.reports.Of(ConformanceIndicator::NitActualError);
+    EXPECT_EQ(Extra(twice, &analysis), (Counts{{NitActualError, 1}, {SiRepetitionError, 1}}));
+    const auto nitReports = analysis.reports.Of(NitActualError);
     EXPECT_EQ(nitReports[0].record.message, L"Section with table_id 0x40 do occur more then 25ms on PID 0x0010");
     EXPECT_EQ(nitReports[0].record.location.pid, 0x10u);
     EXPECT_EQ(nitReports[0].record.location.table_id, 0x40u);
-    const auto rule = analysis.reports.Of(ConformanceIndicator::SiRepetitionError);
+    const auto rule = analysis.reports.Of(SiRepetitionError);
     EXPECT_TRUE(std::any_of(rule.begin(), rule.end(), [](const Reported& r) {
         return r.record.message == L"NIT Actual: Sections with table_id 0x40 do occur more then 25ms";
     }));
@@ -640,10 +631,10 @@ protected:
 };
 
 struct StateLog {
-    std::vector<std::pair<uint32_t, bool>> changes;
+    std::vector<std::pair<ConformanceIndicator, bool>> changes;
     static void On(void* context, uint32_t index, const IndicatorRecord& record)
     {
-        static_cast<StateLog*>(context)->changes.emplace_back(index, record.active);
+        static_cast<StateLog*>(context)->changes.emplace_back(static_cast<ConformanceIndicator>(index), record.active);
     }
 };
 
@@ -654,7 +645,7 @@ TEST_F(ConformanceTiming, WithoutPatTheErrorComesHalfASecondAfterTheFirstTickThe
     time = 1000 * kSecond;
     const int64_t start = time;
     IdleUntil(start + 2 * kSecond + 50 * kMs);
-    const auto pat = reports.Of(ConformanceIndicator::PatError);
+    const auto pat = reports.Of(PatError);
     ASSERT_EQ(pat.size(), 3u);
     EXPECT_GT(pat[0].record.time - start, 500 * kMs);
     EXPECT_LE(pat[0].record.time - start, 600 * kMs);
@@ -675,7 +666,7 @@ TEST_F(ConformanceTiming, NitActualAndOtherAbsenceUnderDvb)
     const int64_t otherTime = time;
     IdleUntil(21 * kSecond);
 
-    const auto actual = reports.Of(ConformanceIndicator::NitActualError);
+    const auto actual = reports.Of(NitActualError);
     ASSERT_EQ(actual.size(), 2u);
     for (const Reported& r : actual) {
         EXPECT_EQ(r.record.message, L"Section with table_id 0x40 do not occur at least every 10s on PID 0x0010");
@@ -685,7 +676,7 @@ TEST_F(ConformanceTiming, NitActualAndOtherAbsenceUnderDvb)
     EXPECT_GT(actual[0].record.time - start, 10 * kSecond);
     EXPECT_LE(actual[0].record.time - start, 10 * kSecond + 100 * kMs);
 
-    const auto other = reports.Of(ConformanceIndicator::NitOtherError);
+    const auto other = reports.Of(NitOtherError);
     ASSERT_EQ(other.size(), 1u);
     EXPECT_EQ(other[0].record.message,
               L"Section with table_id 0x41 and section number 0 do not occur at least 10s on PID 0x0010");
@@ -699,27 +690,28 @@ TEST_F(ConformanceTiming, CallbacksHoldTimesAndTheResetOfASiStandardChange)
     StateLog state;
     Reports transportOnly;
     Reports continuityOnly;
-    analyser.AddIndicatorStateCallback(1u << 6, &StateLog::On, &state);
-    analyser.AddIndicatorReportCallback(1u << 6, &Reports::On, &transportOnly);
-    analyser.AddIndicatorReportCallback(1u << 3, &Reports::On, &continuityOnly);
+    analyser.AddIndicatorStateCallback(IndicatorBit(TransportError), &StateLog::On, &state);
+    analyser.AddIndicatorReportCallback(IndicatorBit(TransportError), &Reports::On, &transportOnly);
+    analyser.AddIndicatorReportCallback(IndicatorBit(ContinuityCountError), &Reports::On, &continuityOnly);
 
     IdleUntil(kSecond);
     for (int k = 0; k < 3; ++k) {
         Packet(0x1FFF, 0x80); // transport_error_indicator
         IdleUntil(time + kSecond);
     }
-    const int64_t lastReport = reports.Of(ConformanceIndicator::TransportError).back().record.time;
+    const int64_t lastReport = reports.Of(TransportError).back().record.time;
     EXPECT_EQ(transportOnly.all.size(), 3u);
     EXPECT_TRUE(continuityOnly.all.empty());
-    EXPECT_EQ(state.changes, (std::vector<std::pair<uint32_t, bool>>{{6, true}}));
-    EXPECT_EQ(analyser.GetIndicators().Record(ConformanceIndicator::TransportError).count, 3u);
+    EXPECT_EQ(state.changes, (std::vector<std::pair<ConformanceIndicator, bool>>{{TransportError, true}}));
+    EXPECT_EQ(analyser.GetIndicators().Record(TransportError).count, 3u);
 
     // Falls back in the first periodic pass more than 5 s after the last report.
     IdleUntil(lastReport + 5 * kSecond);
-    EXPECT_TRUE(analyser.GetIndicators().Record(ConformanceIndicator::TransportError).active);
+    EXPECT_TRUE(analyser.GetIndicators().Record(TransportError).active);
     IdleUntil(lastReport + 5 * kSecond + 150 * kMs);
-    EXPECT_EQ(state.changes, (std::vector<std::pair<uint32_t, bool>>{{6, true}, {6, false}}));
-    const IndicatorRecord& record = analyser.GetIndicators().Record(ConformanceIndicator::TransportError);
+    EXPECT_EQ(state.changes,
+              (std::vector<std::pair<ConformanceIndicator, bool>>{{TransportError, true}, {TransportError, false}}));
+    const IndicatorRecord& record = analyser.GetIndicators().Record(TransportError);
     EXPECT_FALSE(record.active);
     EXPECT_TRUE(record.latched);
 
@@ -732,10 +724,10 @@ TEST_F(ConformanceTiming, CallbacksHoldTimesAndTheResetOfASiStandardChange)
     // Loss of sync is raised and cleared by the packet input's sync state.
     analyser.SetSync(true);
     analyser.SetSync(false);
-    EXPECT_TRUE(analyser.GetIndicators().Record(ConformanceIndicator::TsSyncLoss).active);
-    EXPECT_EQ(analyser.GetIndicators().Record(ConformanceIndicator::TsSyncLoss).message, L"Loss of synchronization");
+    EXPECT_TRUE(analyser.GetIndicators().Record(TsSyncLoss).active);
+    EXPECT_EQ(analyser.GetIndicators().Record(TsSyncLoss).message, L"Loss of synchronization");
     analyser.SetSync(true);
-    EXPECT_FALSE(analyser.GetIndicators().Record(ConformanceIndicator::TsSyncLoss).active);
+    EXPECT_FALSE(analyser.GetIndicators().Record(TsSyncLoss).active);
 }
 
 TEST_F(ConformanceTiming, PmtOfAProgramMustComeEveryHalfSecond)
@@ -749,13 +741,63 @@ TEST_F(ConformanceTiming, PmtOfAProgramMustComeEveryHalfSecond)
             Send(0x100, pmt);
         IdleUntil(time + 100 * kMs);
     }
-    const auto pmtErrors = reports.Of(ConformanceIndicator::PmtError);
+    const auto pmtErrors = reports.Of(PmtError);
     ASSERT_GE(pmtErrors.size(), 2u);
     for (const Reported& r : pmtErrors) {
         EXPECT_EQ(r.record.message, L"Sections with table_id 0x02 do not occur at least every 0,5s on PID 0x0100");
         EXPECT_EQ(r.record.location, Location(0x100, 0x02, 1));
         EXPECT_GT(r.record.value, 0.5);
     }
+}
+
+// The PAT that lists a program starts the clock of its PMT: a PMT 350 ms later is in time,
+// also for a program that was dropped from the PAT and listed again.
+TEST_F(ConformanceTiming, APatStartsTheHalfSecondOfItsProgramsPmt)
+{
+    const Bytes withProgram = SktsTest::LongSection({0x00, 1, 0}, SktsTest::PatBody({{1, 0x100}}));
+    const Bytes withoutProgram = SktsTest::LongSection({0x00, 1, 1}, SktsTest::PatBody({}));
+    const Bytes pmt = SktsTest::LongSection({0x02, 1}, SktsTest::PmtBody(0x1FFF, {}, {{0x1B, 0x200, {}}}));
+    const auto patEvery100ms = [&](const Bytes& pat, int64_t duration, int64_t pmtFrom) {
+        const int64_t start = time;
+        while (time < start + duration) {
+            Send(0, pat);
+            if (pmtFrom >= 0 && time >= start + pmtFrom)
+                Send(0x100, pmt);
+            IdleUntil(time + 100 * kMs);
+        }
+    };
+    IdleUntil(10 * kMs);
+    patEvery100ms(withProgram, kSecond, 350 * kMs);
+    EXPECT_EQ(reports.Count(PmtError), 0u);
+
+    patEvery100ms(withoutProgram, 2 * kSecond, -1);
+    patEvery100ms(withProgram, kSecond, 350 * kMs);
+    EXPECT_EQ(reports.Count(PmtError), 0u);
+}
+
+// A private-data PID (stream_type 6) is exempt from the unreferenced check only while a PMT
+// lists it.
+TEST_F(ConformanceTiming, APidDroppedFromItsPmtIsUnreferencedWhateverItsStreamTypeWas)
+{
+    const Bytes pat = SktsTest::LongSection({0x00, 1}, SktsTest::PatBody({{1, 0x100}}));
+    const Bytes listed = SktsTest::LongSection({0x02, 1, 0}, SktsTest::PmtBody(0x1FFF, {}, {{0x06, 0x200, {}}}));
+    const Bytes dropped = SktsTest::LongSection({0x02, 1, 1}, SktsTest::PmtBody(0x1FFF, {}, {}));
+    const auto run = [&](const Bytes& pmt, int64_t duration) {
+        const int64_t end = time + duration;
+        while (time < end) {
+            Send(0, pat);
+            Send(0x100, pmt);
+            Packet(0x200);
+            IdleUntil(time + 100 * kMs);
+        }
+    };
+    IdleUntil(10 * kMs);
+    run(listed, 2 * kSecond);
+    EXPECT_EQ(reports.Count(UnreferencedPid), 0u);
+    run(dropped, 2 * kSecond);
+    const auto unreferenced = reports.Of(UnreferencedPid);
+    ASSERT_FALSE(unreferenced.empty());
+    EXPECT_EQ(unreferenced[0].record.location, Location(0x200));
 }
 
 TEST(ConformanceOnSamples, EveryCleanSampleAtItsMuxRateRaisesOnlyTheMissingEit)
@@ -767,9 +809,10 @@ TEST(ConformanceOnSamples, EveryCleanSampleAtItsMuxRateRaisesOnlyTheMissingEit)
         if (!path)
             continue;
         const Analysis analysis = Analyse(SktsTest::ReadFile(*path), kSiDvb, rate);
-        for (const auto& [index, count] : analysis.reports.Counts())
-            EXPECT_TRUE(index == 15 || index == 20) << name << " raised " << IndicatorName(index);
-        EXPECT_EQ(analysis.reports.Count(ConformanceIndicator::EitActualError), 2u + (rate == 3'000'000 ? 1u : 0u))
+        for (const auto& [indicator, count] : analysis.reports.ByIndicator())
+            EXPECT_TRUE(indicator == SiRepetitionError || indicator == EitActualError)
+                << name << " raised " << IndicatorName(IndicatorIndex(indicator));
+        EXPECT_EQ(analysis.reports.Count(EitActualError), 2u + (rate == 3'000'000 ? 1u : 0u))
             << name;
         ASSERT_FALSE(analysis.pcr.empty()) << name;
         for (const auto& [pid, statistics] : analysis.pcr) {
@@ -786,7 +829,8 @@ TEST(ConformanceChecksTest, SectionsAndReferencesBeforeTheFirstTickRaiseNothing)
     Indicators indicators;
     ProgramMap programs;
     PidInfoTable pids;
-    ConformanceChecks checks(indicators, programs, pids);
+    std::map<TableKey, int64_t> tableLastSeen;
+    ConformanceChecks checks(indicators, programs, pids, tableLastSeen);
     checks.Reset(kSiDvb);
     const Bytes pat = SktsTest::LongSection({0x00, 1}, SktsTest::PatBody({{1, 0x100}}));
     const Bytes nit = SktsTest::LongSection({0x40, 1}, {0xF0, 0x00, 0xF0, 0x00});

@@ -86,7 +86,7 @@ TEST(EsAc3, FrameHeaderAndNextSyncRule)
     EXPECT_EQ(info.channelCount, 6u);
     EXPECT_EQ(info.dialogueLevel, -27);
     EXPECT_EQ(info.bitstreamId, 8u);
-    EXPECT_EQ(SklibTs::DescribeAudio(info, SklibTs::EsKind::kAc3), "AC-3 48 kHz 3/2+LFE 448 kbit/s dialnorm -27 dB");
+    EXPECT_EQ(SklibTs::DescribeAudio(info, SklibTs::StreamKind::kAc3), "AC-3 48 kHz 3/2+LFE 448 kbit/s dialnorm -27 dB");
 
     // 44.1 kHz frames have odd sizes: frmsizecod 31 is one word longer than 30.
     Ac3Params p441 = p;
@@ -161,7 +161,7 @@ TEST(EsAc3, ChannelModesAndDualMono)
     const Bytes frame = Ac3Frame(stereo, 1024);
     const auto info = SklibTs::ParseAc3(frame.data(), Size(frame));
     ASSERT_NE(info, nullptr);
-    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::EsKind::kAc3Descriptor), "AC-3 48 kHz 2/0 256 kbit/s dialnorm -27 dB");
+    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::StreamKind::kAc3Descriptor), "AC-3 48 kHz 2/0 256 kbit/s dialnorm -27 dB");
 }
 
 TEST(EsEac3, IndependentAndDependentSubstreams)
@@ -175,7 +175,7 @@ TEST(EsEac3, IndependentAndDependentSubstreams)
     EXPECT_EQ(info->bitstreamId, 16u);
     EXPECT_EQ(info->channelMode, A::kChannelModeAc3First + 2);
     EXPECT_EQ(info->dialogueLevel, -31);
-    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::EsKind::kEac3), "E-AC-3 48 kHz 2/0 256 kbit/s dialnorm -31 dB");
+    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::StreamKind::kEac3), "E-AC-3 48 kHz 2/0 256 kbit/s dialnorm -31 dB");
 
     // Fewer blocks per frame: the same frame size is a higher rate.
     Eac3Params oneBlock;
@@ -254,7 +254,7 @@ TEST(EsAac, AdtsHeaders)
     EXPECT_EQ(info->channelMode, 14u);
     EXPECT_EQ(info->channelCount, 2u);
     EXPECT_EQ(info->samplesPerFrame, 1024u);
-    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::EsKind::kAacAdts), "AAC LC 48 kHz stereo");
+    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::StreamKind::kAacAdts), "AAC LC 48 kHz stereo");
 
     struct Case {
         AdtsParams params;
@@ -267,8 +267,9 @@ TEST(EsAac, AdtsHeaders)
     const Case cases[] = {
         {{0, 0, 1, 200, 0}, true, A::kFlagAacProfile, A::kAacMain, 13, 96000},
         {{2, 11, 7, 200, 0}, true, A::kFlagAacProfile, A::kAacSsr, 19, 8000},
-        {{3, 12, 6, 200, 0}, true, 0, 0, 18, 7350},   // profile 3: no profile
+        {{3, 10, 6, 200, 0}, true, 0, 0, 18, 11025},  // profile 3: no profile
         {{1, 4, 0, 200, 0}, true, A::kFlagAacProfile, A::kAacLc, 0, 44100}, // configuration in the PCE
+        {{1, 12, 2, 200, 0}, false, 0, 0, 0, 0},      // 7350 Hz exists for MPEG-4 only: reserved in ADTS
         {{1, 13, 2, 200, 0}, false, 0, 0, 0, 0},      // reserved sampling index
         {{1, 3, 2, 6, 0}, false, 0, 0, 0, 0},         // frame shorter than its header
     };
@@ -377,7 +378,7 @@ TEST(EsAac, LatmStreamMuxConfig)
     EXPECT_EQ(info->sampleRate, 48000u);
     EXPECT_EQ(info->aacProfile, A::kAacLc);
     EXPECT_EQ(info->channelMode, 14u);
-    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::EsKind::kAacLatm), "AAC LATM LC 48 kHz stereo");
+    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::StreamKind::kAacLatm), "AAC LATM LC 48 kHz stereo");
 
     // audioMuxVersion 1: taraBufferFullness and the configuration length come first.
     LatmParams v1;
@@ -464,7 +465,7 @@ TEST(EsMpegAudio, FrameHeaders)
     EXPECT_EQ(info->sampleRate, 44100u);
     EXPECT_EQ(info->channelMode, A::kChannelModeMpegJointStereo);
     EXPECT_EQ(info->samplesPerFrame, 1152u);
-    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::EsKind::kMpeg1Audio),
+    EXPECT_EQ(SklibTs::DescribeAudio(*info, SklibTs::StreamKind::kMpeg1Audio),
               "MPEG-1 audio Layer III 44.1 kHz joint stereo 128 kbit/s");
 
     SklibTs::MpegAudioFrame frame;

@@ -21,9 +21,9 @@ using EsTest::BitWriter;
 using EsTest::MakePes;
 using SklibTs::AudioStreamInfo;
 using SklibTs::EsProperties;
+namespace StreamKind = SklibTs::StreamKind;
 using SklibTs::VesParser;
 using SklibTs::VideoStreamInfo;
-namespace EsKind = SklibTs::EsKind;
 using A = AudioStreamInfo;
 using V = VideoStreamInfo;
 using Bytes = std::vector<uint8_t>;
@@ -80,7 +80,7 @@ Bytes J2kPes(const J2kParams& p) { return MakePes(J2kAccessUnit(p), 0xBD); }
 TEST(EsJ2k, AccessUnitHeaderAndSiz)
 {
     EsProperties es;
-    Parse(es, EsKind::kJpeg2000, J2kPes({}));
+    Parse(es, StreamKind::kJpeg2000, J2kPes({}));
     ASSERT_NE(es.Video(), nullptr);
     EXPECT_EQ(es.ParserType(), VesParser::kTypeJ2k);
     EXPECT_EQ(es.StreamId(), 0xBD);
@@ -92,12 +92,12 @@ TEST(EsJ2k, AccessUnitHeaderAndSiz)
     EXPECT_EQ(v.interlaced, 0);
     EXPECT_EQ(v.pictureAspect.numerator, 16);
     EXPECT_EQ(v.pictureAspect.denominator, 9);
-    EXPECT_EQ(SklibTs::DescribeVideo(v, EsKind::kJpeg2000), "JPEG 2000 1920x1080 25 fps progressive aspect 16:9");
+    EXPECT_EQ(SklibTs::DescribeVideo(v, StreamKind::kJpeg2000), "JPEG 2000 1920x1080 25 fps progressive aspect 16:9");
 
     // A packet without SIZ reports the size the parser object saw last.
     J2kParams noSiz;
     noSiz.soc = false;
-    Parse(es, EsKind::kJpeg2000, J2kPes(noSiz));
+    Parse(es, StreamKind::kJpeg2000, J2kPes(noSiz));
     EXPECT_EQ(es.Video()->width, 1920u);
     EXPECT_EQ(es.Video()->height, 1080u);
 
@@ -107,16 +107,16 @@ TEST(EsJ2k, AccessUnitHeaderAndSiz)
     overlong.xsiz = 1280;
     overlong.ysiz = 720;
     overlong.restBytes = 10;
-    Parse(es, EsKind::kJpeg2000, J2kPes(overlong));
+    Parse(es, StreamKind::kJpeg2000, J2kPes(overlong));
     EXPECT_EQ(es.Video()->width, 1920u);
     overlong.restBytes = 29;
-    Parse(es, EsKind::kJpeg2000, J2kPes(overlong));
+    Parse(es, StreamKind::kJpeg2000, J2kPes(overlong));
     EXPECT_EQ(es.Video()->width, 1280u);
     EXPECT_EQ(es.Video()->height, 720u);
 
     // Before any SIZ the size is the parser's -1 for both.
     EsProperties fresh;
-    Parse(fresh, EsKind::kJpeg2000, J2kPes(noSiz));
+    Parse(fresh, StreamKind::kJpeg2000, J2kPes(noSiz));
     ASSERT_NE(fresh.Video(), nullptr);
     EXPECT_EQ(fresh.Video()->width, 0xFFFFFFFFu);
     EXPECT_EQ(fresh.Video()->height, 0xFFFFFFFFu);
@@ -133,7 +133,7 @@ TEST(EsJ2k, FieldsFrameRatesAndBrokenPackets)
     twoFields.denominator = 1001;
     twoFields.numerator = 30000;
     EsProperties es;
-    Parse(es, EsKind::kJpeg2000, J2kPes(twoFields));
+    Parse(es, StreamKind::kJpeg2000, J2kPes(twoFields));
     ASSERT_NE(es.Video(), nullptr);
     EXPECT_EQ(es.Video()->interlaced, 1);
     EXPECT_EQ(es.Video()->height, 1080u);
@@ -145,7 +145,7 @@ TEST(EsJ2k, FieldsFrameRatesAndBrokenPackets)
     J2kParams oneField = twoFields;
     oneField.fieldCoding = 1;
     EsProperties single;
-    Parse(single, EsKind::kJpeg2000, J2kPes(oneField));
+    Parse(single, StreamKind::kJpeg2000, J2kPes(oneField));
     ASSERT_NE(single.Video(), nullptr);
     EXPECT_EQ(single.Video()->interlaced, 1);
     EXPECT_EQ(single.Video()->height, 540u);
@@ -156,7 +156,7 @@ TEST(EsJ2k, FieldsFrameRatesAndBrokenPackets)
     Bytes bchl = J2kAccessUnit({});
     bchl[32] = 'b', bchl[33] = 'c', bchl[34] = 'h', bchl[35] = 'l';
     EsProperties withBchl;
-    Parse(withBchl, EsKind::kJpeg2000, MakePes(bchl));
+    Parse(withBchl, StreamKind::kJpeg2000, MakePes(bchl));
     ASSERT_NE(withBchl.Video(), nullptr);
 
     // Denominator 0: the rate is not finite, and a not-a-number rate never equals the stored
@@ -165,29 +165,29 @@ TEST(EsJ2k, FieldsFrameRatesAndBrokenPackets)
     J2kParams zero = twoFields;
     zero.denominator = 0;
     zero.numerator = 0;
-    Parse(es, EsKind::kJpeg2000, J2kPes(zero));
+    Parse(es, StreamKind::kJpeg2000, J2kPes(zero));
     ASSERT_NE(es.Video(), nullptr);
     EXPECT_FALSE(std::isfinite(es.Video()->frameRate));
     const V* nanRecord = es.Video();
-    Parse(es, EsKind::kJpeg2000, J2kPes(zero));
+    Parse(es, StreamKind::kJpeg2000, J2kPes(zero));
     EXPECT_NE(es.Video(), nanRecord);
-    EXPECT_NE(SklibTs::DescribeVideo(*es.Video(), EsKind::kJpeg2000).find("unknown fps"), std::string::npos);
+    EXPECT_NE(SklibTs::DescribeVideo(*es.Video(), StreamKind::kJpeg2000).find("unknown fps"), std::string::npos);
     zero.numerator = 25; // 25 / 0: infinite
-    Parse(es, EsKind::kJpeg2000, J2kPes(zero));
+    Parse(es, StreamKind::kJpeg2000, J2kPes(zero));
     EXPECT_TRUE(std::isinf(es.Video()->frameRate));
 
     // Back to a sound header; then packets that fail leave that record as it is.
-    Parse(es, EsKind::kJpeg2000, J2kPes(twoFields));
+    Parse(es, StreamKind::kJpeg2000, J2kPes(twoFields));
     const V* stored = es.Video();
     ASSERT_EQ(stored->height, before.height);
     Bytes notElsm = J2kAccessUnit(twoFields);
     notElsm[0] = 'E';
-    Parse(es, EsKind::kJpeg2000, MakePes(notElsm));
+    Parse(es, StreamKind::kJpeg2000, MakePes(notElsm));
     EXPECT_EQ(es.Video(), stored);
     EXPECT_EQ(es.Video()->frameRate, stored->frameRate);
     Bytes noTcod = J2kAccessUnit({});
     noTcod[24] = 'x';
-    Parse(es, EsKind::kJpeg2000, MakePes(noTcod));
+    Parse(es, StreamKind::kJpeg2000, MakePes(noTcod));
     EXPECT_EQ(es.Video(), stored);
     EXPECT_NEAR(es.Video()->frameRate, 29.97, 1e-3);
 
@@ -196,9 +196,9 @@ TEST(EsJ2k, FieldsFrameRatesAndBrokenPackets)
     const Bytes whole = J2kAccessUnit(twoFields);
     for (size_t cut = 1; cut < 44; ++cut) {
         EsProperties cutEs;
-        Parse(cutEs, EsKind::kJpeg2000, MakePes(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut))));
+        Parse(cutEs, StreamKind::kJpeg2000, MakePes(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut))));
         EXPECT_EQ(cutEs.Video(), nullptr) << cut;
-        Parse(es, EsKind::kJpeg2000, MakePes(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut))));
+        Parse(es, StreamKind::kJpeg2000, MakePes(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut))));
         EXPECT_EQ(es.Video(), stored) << cut;
     }
 }
@@ -227,28 +227,28 @@ TEST(EsJ2k, BytePtrBounds)
 TEST(EsJpegXs, StreamTypeChangeReplacesParser)
 {
     EsProperties es;
-    Parse(es, EsKind::kJpeg2000, J2kPes({}));
+    Parse(es, StreamKind::kJpeg2000, J2kPes({}));
     ASSERT_EQ(es.ParserType(), VesParser::kTypeJ2k);
     const VesParser* j2k = es.Parser();
 
     // The same PID now of stream type 0x32: a JPEG XS object takes the J2K one's place.
-    Parse(es, EsKind::kJpegXs, MakePes({0xFF, 0x10, 0xFF, 0x50}));
+    Parse(es, StreamKind::kJpegXs, MakePes({0xFF, 0x10, 0xFF, 0x50}));
     EXPECT_EQ(es.ParserType(), VesParser::kTypeJpegXs);
     EXPECT_NE(es.Parser(), j2k);
 
     // JPEG XS reports nothing: a record without properties.
     EsProperties xs;
-    Parse(xs, EsKind::kJpegXs, MakePes({0xFF, 0x10, 0xFF, 0x50}));
+    Parse(xs, StreamKind::kJpegXs, MakePes({0xFF, 0x10, 0xFF, 0x50}));
     ASSERT_NE(xs.Video(), nullptr);
     EXPECT_EQ(xs.Video()->flags, 0u);
-    EXPECT_EQ(SklibTs::DescribeVideo(*xs.Video(), EsKind::kJpegXs), "JPEG XS");
+    EXPECT_EQ(SklibTs::DescribeVideo(*xs.Video(), StreamKind::kJpegXs), "JPEG XS");
 
     // And back: a fresh J2K object, which has seen no SIZ yet.
     J2kParams noSiz;
     noSiz.soc = false;
     EsProperties back;
-    Parse(back, EsKind::kJpegXs, MakePes({1}));
-    Parse(back, EsKind::kJpeg2000, J2kPes(noSiz));
+    Parse(back, StreamKind::kJpegXs, MakePes({1}));
+    Parse(back, StreamKind::kJpeg2000, J2kPes(noSiz));
     EXPECT_EQ(back.ParserType(), VesParser::kTypeJ2k);
     EXPECT_EQ(back.Video()->width, 0xFFFFFFFFu);
 
@@ -274,7 +274,7 @@ TEST(EsDispatch, PesHeaders)
     Bytes padding = {0, 0, 1, 0xBE, 0, 7};
     Append(padding, AdtsFrame());
     EsProperties es;
-    Parse(es, EsKind::kAacAdts, padding);
+    Parse(es, StreamKind::kAacAdts, padding);
     ASSERT_NE(es.Audio(), nullptr);
     EXPECT_EQ(es.Audio()->sampleRate, 48000u);
     EXPECT_EQ(es.StreamId(), 0xBE);
@@ -283,7 +283,7 @@ TEST(EsDispatch, PesHeaders)
     Bytes withPts = {0, 0, 1, 0xC0, 0, 0, 0x80, 0x80, 5, 0x21, 0, 1, 0, 1};
     Append(withPts, AdtsFrame());
     EsProperties pts;
-    Parse(pts, EsKind::kAacAdts, withPts);
+    Parse(pts, StreamKind::kAacAdts, withPts);
     ASSERT_NE(pts.Audio(), nullptr);
     EXPECT_EQ(pts.StreamId(), 0xC0);
 
@@ -298,11 +298,11 @@ TEST(EsDispatch, PesHeaders)
     };
     for (const Bytes& pes : ignored) {
         EsProperties none;
-        Parse(none, EsKind::kAacAdts, pes);
+        Parse(none, StreamKind::kAacAdts, pes);
         EXPECT_EQ(none.Audio(), nullptr);
         EXPECT_EQ(none.StreamId(), EsProperties::kNoStreamId);
     }
-    SklibTs::ParsePes(es, EsKind::kAacAdts, nullptr, 100);
+    SklibTs::ParsePes(es, StreamKind::kAacAdts, nullptr, 100);
 
     // A kind without a parser records the stream_id and nothing else.
     EsProperties other;
@@ -313,9 +313,9 @@ TEST(EsDispatch, PesHeaders)
 
     // AC-4 is recognised but not read: it drops a video record and stores nothing.
     EsProperties ac4;
-    Parse(ac4, EsKind::kJpeg2000, J2kPes({}));
+    Parse(ac4, StreamKind::kJpeg2000, J2kPes({}));
     ASSERT_NE(ac4.Video(), nullptr);
-    Parse(ac4, EsKind::kAc4Descriptor, MakePes({0xAC, 0x40, 0, 0}, 0xBD));
+    Parse(ac4, StreamKind::kAc4Descriptor, MakePes({0xAC, 0x40, 0, 0}, 0xBD));
     EXPECT_EQ(ac4.Video(), nullptr);
     EXPECT_EQ(ac4.Audio(), nullptr);
 }
@@ -324,11 +324,11 @@ TEST(EsDispatch, RandomAndCutPacketsOfEveryKind)
 {
     // Everything ASan would catch reading past a packet: prefixes of a valid packet and
     // random bytes behind a valid PES header, for every kind with a parser.
-    const int32_t kinds[] = {EsKind::kMpeg1Video, EsKind::kMpeg2Video, EsKind::kMpeg1Audio, EsKind::kMpeg2Audio,
-                             EsKind::kAacAdts, EsKind::kAacLatm, EsKind::kH264, EsKind::kJpeg2000,
-                             EsKind::kHevc, EsKind::kJpegXs, EsKind::kAc3, EsKind::kEac3,
-                             EsKind::kVc1, EsKind::kAc3Descriptor, EsKind::kEac3Descriptor,
-                             EsKind::kAc4Descriptor};
+    const int32_t kinds[] = {StreamKind::kMpeg1Video, StreamKind::kMpeg2Video, StreamKind::kMpeg1Audio, StreamKind::kMpeg2Audio,
+                             StreamKind::kAacAdts, StreamKind::kAacLatm, StreamKind::kH264, StreamKind::kJpeg2000,
+                             StreamKind::kHevc, StreamKind::kJpegXs, StreamKind::kAc3, StreamKind::kEac3,
+                             StreamKind::kVc1, StreamKind::kAc3Descriptor, StreamKind::kEac3Descriptor,
+                             StreamKind::kAc4Descriptor};
     std::mt19937 random(7);
     for (int32_t kind : kinds) {
         EsProperties es;
@@ -342,6 +342,15 @@ TEST(EsDispatch, RandomAndCutPacketsOfEveryKind)
             for (uint8_t& b : payload)
                 b = static_cast<uint8_t>(random() % 4 == 0 ? 0 : random() % 4 == 0 ? 1 : random());
             Parse(es, kind, MakePes(payload));
+        }
+        // Whatever was learnt is described under the PID's coding, and only one kind is kept.
+        const std::string coding = SklibTs::CodingName(kind);
+        EXPECT_FALSE(es.Video() != nullptr && es.Audio() != nullptr) << coding;
+        if (es.Video() != nullptr) {
+            EXPECT_EQ(SklibTs::DescribeVideo(*es.Video(), kind).rfind(coding, 0), 0u) << coding;
+        }
+        if (es.Audio() != nullptr) {
+            EXPECT_EQ(SklibTs::DescribeAudio(*es.Audio(), kind).rfind(coding, 0), 0u) << coding;
         }
     }
 }

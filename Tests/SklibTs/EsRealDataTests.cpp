@@ -11,8 +11,8 @@ namespace {
 
 using SklibTs::AudioStreamInfo;
 using SklibTs::EsProperties;
+namespace StreamKind = SklibTs::StreamKind;
 using SklibTs::VideoStreamInfo;
-namespace EsKind = SklibTs::EsKind;
 
 struct SampleStream {
     const char* file;
@@ -21,12 +21,12 @@ struct SampleStream {
 };
 
 const SampleStream kSamples[] = {
-    {"h264_aac", 188, {{256, EsKind::kH264}, {257, EsKind::kAacAdts}}},
-    {"h264_aac_204", 204, {{256, EsKind::kH264}, {257, EsKind::kAacAdts}}},
-    {"hevc_eac3", 188, {{256, EsKind::kHevc}, {257, EsKind::kEac3}}},
-    {"mpeg2_mp2_ac3", 188, {{256, EsKind::kMpeg2Video}, {257, EsKind::kMpeg1Audio}, {258, EsKind::kAc3Descriptor}}},
+    {"h264_aac", 188, {{256, StreamKind::kH264}, {257, StreamKind::kAacAdts}}},
+    {"h264_aac_204", 204, {{256, StreamKind::kH264}, {257, StreamKind::kAacAdts}}},
+    {"hevc_eac3", 188, {{256, StreamKind::kHevc}, {257, StreamKind::kEac3}}},
+    {"mpeg2_mp2_ac3", 188, {{256, StreamKind::kMpeg2Video}, {257, StreamKind::kMpeg1Audio}, {258, StreamKind::kAc3Descriptor}}},
     {"twoprog", 188,
-     {{256, EsKind::kH264}, {257, EsKind::kAacAdts}, {258, EsKind::kMpeg2Video}, {259, EsKind::kMpeg1Audio}}},
+     {{256, StreamKind::kH264}, {257, StreamKind::kAacAdts}, {258, StreamKind::kMpeg2Video}, {259, StreamKind::kMpeg1Audio}}},
 };
 
 double RateOf(const std::string& fraction)
@@ -110,7 +110,7 @@ std::unique_ptr<EsProperties> ParseSamplePid(const char* file, uint32_t pid, int
 
 TEST(EsRealData, CodingSpecificProperties)
 {
-    if (auto es = ParseSamplePid("mpeg2_mp2_ac3", 256, EsKind::kMpeg2Video)) {
+    if (auto es = ParseSamplePid("mpeg2_mp2_ac3", 256, StreamKind::kMpeg2Video)) {
         const VideoStreamInfo* video = es->Video();
         ASSERT_NE(video, nullptr);
         ASSERT_TRUE(video->Has(VideoStreamInfo::kFlagAspect));
@@ -122,7 +122,7 @@ TEST(EsRealData, CodingSpecificProperties)
         EXPECT_EQ(video->frameRate, 25.0);
         EXPECT_TRUE(video->Has(VideoStreamInfo::kFlagSizeExtension));
     }
-    if (auto es = ParseSamplePid("mpeg2_mp2_ac3", 258, EsKind::kAc3Descriptor)) {
+    if (auto es = ParseSamplePid("mpeg2_mp2_ac3", 258, StreamKind::kAc3Descriptor)) {
         const AudioStreamInfo* audio = es->Audio();
         ASSERT_NE(audio, nullptr);
         EXPECT_EQ(audio->channelMode, AudioStreamInfo::kChannelModeAc3First + 7); // 3/2
@@ -131,14 +131,14 @@ TEST(EsRealData, CodingSpecificProperties)
         EXPECT_EQ(audio->sampleRate, 48000u);
         EXPECT_TRUE(audio->Has(AudioStreamInfo::kFlagDialogueLevel));
     }
-    if (auto es = ParseSamplePid("mpeg2_mp2_ac3", 257, EsKind::kMpeg1Audio)) {
+    if (auto es = ParseSamplePid("mpeg2_mp2_ac3", 257, StreamKind::kMpeg1Audio)) {
         const AudioStreamInfo* audio = es->Audio();
         ASSERT_NE(audio, nullptr);
         EXPECT_EQ(audio->channelMode, AudioStreamInfo::kChannelModeMpegMono);
         EXPECT_EQ(audio->mpegLayer, 2);
         EXPECT_EQ(audio->bitRate, 192000u);
     }
-    if (auto es = ParseSamplePid("hevc_eac3", 256, EsKind::kHevc)) {
+    if (auto es = ParseSamplePid("hevc_eac3", 256, StreamKind::kHevc)) {
         const VideoStreamInfo* video = es->Video();
         ASSERT_NE(video, nullptr);
         ASSERT_TRUE(video->Has(VideoStreamInfo::kFlagBitDepth));
@@ -146,19 +146,19 @@ TEST(EsRealData, CodingSpecificProperties)
         EXPECT_EQ(video->bitDepthChroma, 10u);
         EXPECT_EQ(video->chromaFormat, VideoStreamInfo::kChroma420);
     }
-    if (auto es = ParseSamplePid("hevc_eac3", 257, EsKind::kEac3)) {
+    if (auto es = ParseSamplePid("hevc_eac3", 257, StreamKind::kEac3)) {
         const AudioStreamInfo* audio = es->Audio();
         ASSERT_NE(audio, nullptr);
         EXPECT_EQ(audio->channelMode, AudioStreamInfo::kChannelModeAc3First + 2); // 2/0
         EXPECT_EQ(audio->bitRate, 192000u);
     }
-    if (auto es = ParseSamplePid("h264_aac", 257, EsKind::kAacAdts)) {
+    if (auto es = ParseSamplePid("h264_aac", 257, StreamKind::kAacAdts)) {
         const AudioStreamInfo* audio = es->Audio();
         ASSERT_NE(audio, nullptr);
         EXPECT_EQ(audio->channelMode, 14u);
         EXPECT_EQ(audio->aacProfile, AudioStreamInfo::kAacLc);
     }
-    if (auto es = ParseSamplePid("h264_aac", 256, EsKind::kH264)) {
+    if (auto es = ParseSamplePid("h264_aac", 256, StreamKind::kH264)) {
         const VideoStreamInfo* video = es->Video();
         ASSERT_NE(video, nullptr);
         EXPECT_EQ(video->interlaced, 0);
@@ -166,7 +166,7 @@ TEST(EsRealData, CodingSpecificProperties)
         EXPECT_EQ(video->aspectY, 1.0);
         // The SPS carries timing information, but with fixed_frame_rate_flag 0.
         EXPECT_FALSE(video->Has(VideoStreamInfo::kFlagFrameRate));
-        EXPECT_EQ(SklibTs::DescribeVideo(*video, EsKind::kH264), "H.264 1280x720 progressive 4:2:0 SAR 1:1");
+        EXPECT_EQ(SklibTs::DescribeVideo(*video, StreamKind::kH264), "H.264 1280x720 progressive 4:2:0 SAR 1:1");
     }
 }
 

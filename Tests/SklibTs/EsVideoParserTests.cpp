@@ -380,7 +380,7 @@ TEST(EsH264, PictureTimingSei)
     EXPECT_EQ(info->h264.dpbOutputDelayLength, 7);
 
     // A later packet without SPS updates the stored record in place.
-    SklibTs::ParsePes(es, SklibTs::EsKind::kH264, EsTest::MakePes(H264Stream({H264Sps(p)})).data(),
+    SklibTs::ParsePes(es, SklibTs::StreamKind::kH264, EsTest::MakePes(H264Stream({H264Sps(p)})).data(),
                       Size(EsTest::MakePes(H264Stream({H264Sps(p)}))));
     ASSERT_NE(es.Video(), nullptr);
     EXPECT_FALSE(es.Video()->Has(V::kFlagInterlaced));
@@ -519,9 +519,11 @@ TEST(EsHevc, ParameterSets)
     const Bytes sps = HevcSps(p);
     EXPECT_EQ(ParseHevcUnits(es, {Bytes(sps.begin(), sps.begin() + 20)}), nullptr);
     EXPECT_EQ(es.Video()->width, 3840u);
+    // With neither a VPS nor a stored record, the (first) SPS still makes a record.
     EsProperties fresh;
     info = ParseHevcUnits(fresh, {HevcSps({}), sps});
     ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->flags, V::kFlagSize | V::kFlagChromaFormat | V::kFlagBitDepth);
     EXPECT_EQ(info->width, 1920u);
 }
 

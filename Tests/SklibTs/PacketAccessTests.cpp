@@ -69,6 +69,18 @@ TEST(SkTpTest, PayloadAndAdaptationFieldBounds)
     ASSERT_NE(SkTp(p204.data(), 204).GetPayload(size), nullptr);
     EXPECT_EQ(size, 184u);
 
+    // A 204-byte packet bounds its adaptation field by its size, its payload by byte 188: a
+    // field of 191 bytes fits and leaves no payload; in a 188-byte packet it does not fit.
+    p204[3] = 0x30;
+    p204[4] = 190;
+    uint32_t fieldLength = 0;
+    EXPECT_EQ(SkTp(p204.data(), 204).GetAdaptationField(fieldLength), p204.data() + 4);
+    EXPECT_EQ(fieldLength, 191u);
+    EXPECT_EQ(SkTp(p204.data(), 204).GetPayload(size), nullptr);
+    EXPECT_EQ(SkTp(p204.data(), 188).GetAdaptationField(fieldLength), nullptr);
+    EXPECT_EQ(SkTp(p204.data(), 188).GetPayload(size), p204.data() + 4);
+    EXPECT_EQ(size, 184u);
+
     // Reserved adaptation_field_control 0: no payload flag, but the 184 bytes after the header.
     auto reserved = Packet(0x100, 0, 0);
     EXPECT_FALSE(SkTp(reserved.data(), 188).HasPayload());

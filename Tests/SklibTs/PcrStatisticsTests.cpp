@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "PcrField.h"
 #include "TsInfoImpl.h"
 
 using namespace SklibTs;
@@ -52,16 +53,9 @@ protected:
         p[2] = static_cast<uint8_t>(pid);
         p[3] = static_cast<uint8_t>((withPcr ? 0x30 : 0x10) | (cc_[pid]++ & 0x0F));
         if (withPcr) {
-            const int64_t base = pcr / 300;
-            const int64_t extension = pcr % 300;
             p[4] = 7;
             p[5] = static_cast<uint8_t>(0x10 | (discontinuity ? 0x80 : 0));
-            p[6] = static_cast<uint8_t>(base >> 25);
-            p[7] = static_cast<uint8_t>(base >> 17);
-            p[8] = static_cast<uint8_t>(base >> 9);
-            p[9] = static_cast<uint8_t>(base >> 1);
-            p[10] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (extension >> 8));
-            p[11] = static_cast<uint8_t>(extension);
+            SktsTest::WritePcrField(p, pcr);
         }
         analyser.ProcessPacket(p, 188, &arrival);
     }

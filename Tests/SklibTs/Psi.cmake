@@ -1,2 +1,3 @@
-skts_add_test(SklibTsPsiTests PsiSectionTests.cpp PsiTableTests.cpp PsiDvbTextTests.cpp PsiRobustnessTests.cpp)
+skts_add_test(SklibTsPsiTests PsiSectionTests.cpp PsiTableTests.cpp PsiSiTableTests.cpp PsiDvbTextTests.cpp
+              PsiRobustnessTests.cpp)
 target_link_libraries(SklibTsPsiTests PRIVATE SklibTsPsi)

@@ -10,14 +10,23 @@
 #include "SectionBuilder.h"
 #include "SkTable.h"
 #include "SkTableCat.h"
+#include "SkTableMgt.h"
+#include "SkTableNit.h"
 #include "SkTablePat.h"
 #include "SkTablePmt.h"
+#include "SkTableSdt.h"
 #include "SkTableSection.h"
 
 using namespace SklibTs;
 using SktsTest::Bytes;
 
 namespace {
+
+Bytes operator+(Bytes head, const Bytes& tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
 
 Bytes RandomBytes(std::mt19937& random, size_t size)
 {
@@ -36,28 +45,56 @@ void DecodeEverything(const Bytes& bytes)
     SkTablePat pat;
     SkTablePmt pmt;
     SkTableCat cat;
-    const int32_t results[] = {pat.Parse(&table), pmt.Parse(&table), cat.Parse(&table)};
+    SkTableSdt sdt;
+    SkTableNit nit;
+    SkTableMgt mgt;
+    const int32_t results[] = {pat.Parse(&table), pmt.Parse(&table), cat.Parse(&table),
+                               sdt.Parse(&table), nit.Parse(&table), mgt.Parse(&table)};
     for (int32_t r : results)
         EXPECT_TRUE(r == 0 || r == 3 || r == 4 || r == 5) << r;
 
     std::vector<Descriptor> all = cat.descriptors;
-    all.insert(all.end(), pmt.program_descriptors.begin(), pmt.program_descriptors.end());
+    const auto add = [&all](const std::vector<Descriptor>& loop) { all.insert(all.end(), loop.begin(), loop.end()); };
+    add(pmt.program_descriptors);
     for (const auto& stream : pmt.streams)
-        all.insert(all.end(), stream.descriptors.begin(), stream.descriptors.end());
+        add(stream.descriptors);
+    for (const auto& service : sdt.services)
+        add(service.descriptors);
+    add(nit.network_descriptors);
+    for (const auto& stream : nit.transport_streams)
+        add(stream.descriptors);
     for (Descriptor d : all) {
-        for (uint8_t tag : {0x05, 0x09, 0x50, 0x64, 0x66}) {
+        for (uint8_t tag : {0x05, 0x09, 0x40, 0x43, 0x44, 0x48, 0x50, 0x5A, 0x5B, 0x5D, 0x64, 0x66, 0x79, 0x7F}) {
             d.tag = tag;
             ComponentInfo component;
             DataBroadcastInfo broadcast;
             DataBroadcastIdInfo id;
             CaInfo ca;
             RegistrationInfo registration;
+            ServiceInfo service;
+            MultilingualNameInfo names;
+            std::wstring networkName;
+            SatelliteDeliveryInfo satellite;
+            CableDeliveryInfo cable;
+            TerrestrialDeliveryInfo terrestrial;
+            S2SatelliteDeliveryInfo s2;
+            T2DeliveryInfo t2;
             DecodeComponent(component, d);
             DecodeDataBroadcast(broadcast, d);
             DecodeDataBroadcastId(id, d);
             DecodeCa(ca, d);
             DecodeRegistration(registration, d);
+            DecodeService(service, d);
+            DecodeMultilingualServiceName(names, d);
+            DecodeMultilingualNetworkName(names, d);
+            DecodeNetworkName(networkName, d);
+            DecodeSatelliteDelivery(satellite, d);
+            DecodeCableDelivery(cable, d);
+            DecodeTerrestrialDelivery(terrestrial, d);
+            DecodeS2SatelliteDelivery(s2, d);
+            DecodeT2Delivery(t2, d);
             EXPECT_LE(component.text.size(), kMaxDvbTextLength);
+            EXPECT_LE(service.service_name.size(), kMaxDvbTextLength);
         }
     }
 }
@@ -111,14 +148,24 @@ TEST(PsiRobustness, TruncatedAndCorruptedTablesOnlyGiveResultCodes)
     const Bytes pmt = SktsTest::LongSection(
         {0x02, 1, 0, true, 0, 0},
         SktsTest::PmtBody(0x100, loop, {{0x06, 0x101, SktsTest::DescriptorBytes(0x64, {0, 1, 2, 3, 'e', 'n', 'g', 1, 'x'})}}));
-    for (size_t size = 0; size <= pmt.size(); ++size)
-        DecodeEverything(Bytes(pmt.begin(), pmt.begin() + static_cast<std::ptrdiff_t>(size)));
-    for (size_t i = 0; i < pmt.size(); ++i) {
-        for (uint8_t value : {0x00, 0x7F, 0xFF}) {
-            Bytes damaged = pmt;
-            damaged[i] = value;
-            SktsTest::FixCrc(damaged);
-            DecodeEverything(damaged);
+    // An SDT and a NIT with a service name, a multilingual name and delivery descriptors.
+    const Bytes names = {0x48, 7, 0x01, 2, 'P', 'r', 2, 'S', 'v', 0x5D, 7, 'e', 'n', 'g', 1, 'P', 1, 'S'};
+    const Bytes sdt = SktsTest::LongSection({0x42, 1, 0, true, 0, 0},
+                                            Bytes{0x00, 0x01, 0xFF, 0x00, 0x01, 0xFC, 0xF0, 18} + names);
+    const Bytes delivery = {0x43, 11, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0x79, 5, 0xC0, 1, 2, 3, 4, 0x7F, 4, 4, 1, 2, 3};
+    const Bytes nit = SktsTest::LongSection(
+        {0x40, 1, 0, true, 0, 0},
+        Bytes{0xF0, 5, 0x40, 3, 'N', 'e', 't', 0xF0, 32, 0x00, 0x01, 0x00, 0x01, 0xF0, 26} + delivery);
+    for (const Bytes& section : {pmt, sdt, nit}) {
+        for (size_t size = 0; size <= section.size(); ++size)
+            DecodeEverything(Bytes(section.begin(), section.begin() + static_cast<std::ptrdiff_t>(size)));
+        for (size_t i = 0; i < section.size(); ++i) {
+            for (uint8_t value : {0x00, 0x7F, 0xFF}) {
+                Bytes damaged = section;
+                damaged[i] = value;
+                SktsTest::FixCrc(damaged);
+                DecodeEverything(damaged);
+            }
         }
     }
 }
@@ -131,7 +178,8 @@ TEST(PsiRobustness, RandomBytesEverywhere)
         Bytes bytes = RandomBytes(random, size);
         if (size >= 3 && round % 2 == 0) {
             // Plausible headers reach deeper into the parsers.
-            bytes[0] = static_cast<uint8_t>(round % 4 == 0 ? 0x02 : random() % 3);
+            static constexpr uint8_t kTableIds[] = {0x00, 0x01, 0x02, 0x02, 0x40, 0x42, 0xC7};
+            bytes[0] = kTableIds[random() % std::size(kTableIds)];
             bytes[1] = static_cast<uint8_t>(0xB0 | ((size - 3) >> 8));
             bytes[2] = static_cast<uint8_t>(size - 3);
             if (round % 3 == 0)

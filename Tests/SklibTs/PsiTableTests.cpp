@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Descriptor.h"
+#include "PsiTestSupport.h"
 #include "SectionBuilder.h"
 #include "SkTableCat.h"
 #include "SkTablePat.h"
@@ -12,20 +13,9 @@
 using namespace SklibTs;
 using SktsTest::Bytes;
 using SktsTest::DescriptorBytes;
+using namespace PsiTest;
 
 namespace {
-
-// A table holding the given sections in slots 0..n-1 (each its own exactly sized buffer,
-// so a read past a section's end is caught by the address sanitizer).
-std::unique_ptr<SkTable> TableOf(const std::vector<Bytes>& sections)
-{
-    auto table = std::make_unique<SkTable>();
-    for (size_t i = 0; i < sections.size(); ++i)
-        table->sections[i] = std::make_unique<SkTableSection>(sections[i].data(), static_cast<int32_t>(sections[i].size()), 0);
-    table->last_section_number = static_cast<int32_t>(sections.size()) - 1;
-    table->version_number = 0;
-    return table;
-}
 
 Bytes PatSection(uint16_t tsid, uint8_t number, uint8_t last, const std::vector<SktsTest::PatEntry>& programs)
 {
@@ -35,29 +25,6 @@ Bytes PatSection(uint16_t tsid, uint8_t number, uint8_t last, const std::vector<
 Bytes PmtSection(const Bytes& body, uint8_t number = 0, uint8_t last = 0)
 {
     return SktsTest::LongSection({0x02, 0x0001, 1, true, number, last}, body);
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-std::vector<Descriptor> Loop(const Bytes& bytes, int32_t* result = nullptr)
-{
-    std::vector<Descriptor> out;
-    const int32_t r = ParseDescriptors(bytes.data(), bytes.data() + bytes.size(), out);
-    if (result != nullptr)
-        *result = r;
-    return out;
-}
-
-Descriptor One(uint8_t tag, const Bytes& payload)
-{
-    const std::vector<Descriptor> d = Loop(DescriptorBytes(tag, payload));
-    return d.at(0);
 }
 
 } // namespace

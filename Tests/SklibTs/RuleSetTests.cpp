@@ -11,6 +11,7 @@
 #include "TsInfoImpl.h"
 
 using namespace SklibTs;
+using enum SklibTs::ConformanceIndicator;
 using SktsTest::Bytes;
 
 namespace {
@@ -18,16 +19,6 @@ namespace {
 constexpr uint32_t kAny = TableKey::kAny;
 constexpr int64_t kMs = 54'000;
 constexpr int64_t kSecond = 54'000'000;
-
-const RepetitionRule* Find(const RepetitionRuleSet& rules, const std::string& name, uint32_t tableId,
-                           uint32_t indicator = 15)
-{
-    for (const auto& [key, rule] : rules) {
-        if (key.name == name && key.table_id == tableId && key.indicator == indicator)
-            return &rule;
-    }
-    return nullptr;
-}
 
 struct Reports {
     std::vector<std::pair<uint32_t, IndicatorRecord>> all;
@@ -48,87 +39,6 @@ struct Reports {
 };
 
 } // namespace
-
-TEST(RuleSetTest, TheRuleSetsOfEachStandard)
-{
-    RepetitionRuleSet rules;
-    BuildRepetitionRules(rules, kSiNone);
-    EXPECT_TRUE(rules.empty());
-    BuildRepetitionRules(rules, 99);
-    EXPECT_TRUE(rules.empty());
-
-    BuildRepetitionRules(rules, kSiAtsc);
-    EXPECT_EQ(rules.size(), 12u);
-    for (const auto& [key, rule] : rules) {
-        EXPECT_EQ(key.indicator, 15u) << key.name;
-        EXPECT_EQ(rule.minInterval, 25 * kMs) << key.name;
-        EXPECT_TRUE(rule.absenceCheck && rule.minIntervalCheck && rule.perSubtableChildren) << key.name;
-        EXPECT_FALSE(rule.perSectionChildren || rule.fixedChildren) << key.name;
-    }
-    for (uint32_t tableId : {0xC8u, 0xC9u}) {
-        const RepetitionRule* vct = Find(rules, "VCT", tableId);
-        ASSERT_NE(vct, nullptr);
-        EXPECT_EQ(vct->maxInterval, 400 * kMs);
-    }
-    ASSERT_NE(Find(rules, "MGT", 0xC7), nullptr);
-    EXPECT_EQ(Find(rules, "MGT", 0xC7)->maxInterval, 150 * kMs);
-    EXPECT_EQ(Find(rules, "STT", 0xCD)->maxInterval, kSecond);
-    EXPECT_TRUE(Find(rules, "EIT 0", 0xCB)->armedAtStart);
-    EXPECT_FALSE(Find(rules, "EIT 1", 0xCB)->armedAtStart);
-    for (const auto& [key, rule] : rules) {
-        if (key.name == "EIT 2-4") {
-            EXPECT_EQ(key.mgtTypeLow, 0x102u);
-            EXPECT_EQ(key.mgtTypeHigh, 0x104u);
-            EXPECT_EQ(key.pid, kAny);
-        }
-        if (key.name == "RRT") {
-            EXPECT_EQ(key.pid, 0x1FFBu);
-        }
-    }
-
-    BuildRepetitionRules(rules, kSiDvb);
-    RepetitionRuleSet derived;
-    BuildRepetitionRules(derived, kSiDvbDerived);
-    // 21 named rules; the EIT schedule ranges give one rule per table_id.
-    EXPECT_EQ(rules.size(), 49u);
-    ASSERT_EQ(derived.size(), rules.size());
-    for (auto a = rules.begin(), b = derived.begin(); a != rules.end(); ++a, ++b)
-        EXPECT_FALSE(a->first < b->first || b->first < a->first);
-    ASSERT_NE(Find(rules, "SDT Actual", 0x42, 15), nullptr);
-    ASSERT_NE(Find(rules, "SDT Actual", 0x42, 18), nullptr);
-    for (uint32_t tableId = 0x52; tableId <= 0x5F; ++tableId)
-        EXPECT_NE(Find(rules, "EITs Actual Day8-63", tableId), nullptr) << tableId;
-    const RepetitionRule* eitActual = Find(rules, "EIT Actual", 0x4E, 20);
-    ASSERT_NE(eitActual, nullptr);
-    EXPECT_TRUE(eitActual->fixedChildren && eitActual->armedAtStart);
-    EXPECT_EQ(eitActual->sectionChildren.size(), 2u);
-    const RepetitionRule* eitOther = Find(rules, "EIT Other", 0x4F, 21);
-    ASSERT_NE(eitOther, nullptr);
-    EXPECT_FALSE(eitOther->absenceCheck || eitOther->minIntervalCheck);
-    EXPECT_TRUE(eitOther->sectionChildren.at(1).minIntervalCheck);
-    EXPECT_FALSE(eitOther->sectionChildren.at(1).absenceCheck);
-    EXPECT_FALSE(Find(rules, "RST", 0x71, 23)->minIntervalCheck);
-    EXPECT_EQ(Find(rules, "TDT", 0x70, 23)->maxInterval, 30 * kSecond);
-    EXPECT_FALSE(Find(rules, "TDT", 0x70, 23)->armedAtStart);
-    EXPECT_TRUE(Find(rules, "TDT", 0x70, 15)->armedAtStart);
-
-    // Reset arms only the rules armed at start, keeps fixed children (reset themselves) and
-    // forgets the children a rule made on its own.
-    RepetitionRule sdt = *Find(rules, "SDT Actual", 0x42, 18);
-    sdt.subtableChildren[TableKey{0x11, 0x42, kAny, kAny, kAny}] = sdt;
-    ResetRuleTiming(sdt, 7 * kSecond);
-    EXPECT_TRUE(sdt.subtableChildren.empty());
-    EXPECT_EQ(sdt.lastTime, 7 * kSecond);
-    EXPECT_EQ(sdt.deadline, 9 * kSecond);
-    RepetitionRule actual = *eitActual;
-    ResetRuleTiming(actual, kSecond);
-    ASSERT_EQ(actual.sectionChildren.size(), 2u);
-    EXPECT_EQ(actual.sectionChildren.at(0).deadline, 3 * kSecond);
-    RepetitionRule bat = *Find(rules, "BAT", 0x4A);
-    ResetRuleTiming(bat, kSecond);
-    EXPECT_EQ(bat.deadline, kNoTime);
-    EXPECT_EQ(bat.lastTime, kNoTime);
-}
 
 TEST(RuleSetTest, AtscEitRulesApplyByTheMgtTableTypeOfThePid)
 {
@@ -218,16 +128,16 @@ TEST_F(RuleTiming, SdtActualAbsenceAndTooFrequentSections)
     IdleUntil(lastSdt + 3 * kSecond);
     const auto absent = reports.Starting(L"SDT Actual");
     ASSERT_EQ(absent.size(), 2u);
-    std::set<uint32_t> indicators;
+    std::set<ConformanceIndicator> indicators;
     for (const auto& [index, record] : absent) {
-        indicators.insert(index);
+        indicators.insert(static_cast<ConformanceIndicator>(index));
         EXPECT_EQ(record.message, L"SDT Actual: Sections with table_id 0x42 on PID 17 do not occur at least every 2000ms");
         EXPECT_EQ(record.location, (IndicatorLocation{0x11, 0x42, kAny, kAny, kAny}));
         EXPECT_NEAR(record.value, static_cast<double>(record.time - lastSdt) / kSecond, 1e-9);
         EXPECT_GT(record.value, 2.0);
         EXPECT_LE(record.value, 2.1);
     }
-    EXPECT_EQ(indicators, (std::set<uint32_t>{15, 18}));
+    EXPECT_EQ(indicators, (std::set<ConformanceIndicator>{SiRepetitionError, SdtActualError}));
 
     // Two sections 10 ms apart: too frequent for both rules.
     reports.all.clear();
@@ -259,6 +169,77 @@ TEST_F(RuleTiming, SdtActualAbsenceAndTooFrequentSections)
     }
 }
 
+// The absence reports of an idle stream name the rules armed at start, each after its own
+// maximum interval; the others wait for their table's first section.
+TEST_F(RuleTiming, AnIdleStreamReportsTheTablesOfTheRulesArmedAtStart)
+{
+    using Absence = std::set<std::pair<ConformanceIndicator, std::wstring>>;
+    // The absence reports until `until`; the periodic pass runs every 100 ms.
+    const auto absent = [this](int64_t until) {
+        IdleUntil(until);
+        Absence seen;
+        for (const auto& [index, record] : reports.all) {
+            if (record.message.find(L"do not occur") != std::wstring::npos)
+                seen.emplace(static_cast<ConformanceIndicator>(index), record.message);
+        }
+        return seen;
+    };
+    const auto rule = [](const wchar_t* name, const wchar_t* tableId, int pid, int ms) {
+        return std::make_pair(SiRepetitionError, std::wstring(name) + L": Sections with table_id " + tableId +
+                                                     L" on PID " + std::to_wstring(pid) +
+                                                     L" do not occur at least every " + std::to_wstring(ms) + L"ms");
+    };
+    const auto as = [](ConformanceIndicator indicator, std::pair<ConformanceIndicator, std::wstring> report) {
+        report.first = indicator;
+        return report;
+    };
+    const std::pair<ConformanceIndicator, std::wstring> noPat{
+        PatError, L"Sections with table_id 0x00 do not occur at least every 0,5s on PID 0x0000"};
+
+    analyser.SetSiStandard(kSiDvb);
+    int64_t start = time;
+    EXPECT_EQ(absent(start + 2 * kSecond + 200 * kMs),
+              (Absence{noPat, rule(L"PAT", L"0x0", 0, 500), rule(L"PMT", L"0x2", -1, 500),
+                       rule(L"SDT Actual", L"0x42", 17, 2000), rule(L"EIT P/F Actual", L"0x4e", 18, 2000),
+                       as(SdtActualError, rule(L"SDT Actual", L"0x42", 17, 2000)),
+                       as(EitActualError, rule(L"EIT Actual", L"0x4e", 18, 2000))}));
+    const Absence later = absent(start + 30 * kSecond + 200 * kMs);
+    EXPECT_TRUE(later.count(rule(L"TDT", L"0x70", 20, 30000)));
+    EXPECT_TRUE(later.count({NitActualError, L"Section with table_id 0x40 do not occur at least every 10s on PID 0x0010"}));
+    EXPECT_EQ(later.size(), 9u) << "BAT, NIT, other SDT and EIT, TOT and the RST/TDT rule wait for a section";
+
+    // A rule not armed at start runs from its table's first section on.
+    reports.all.clear();
+    Send(0x11, SktsTest::LongSection({0x4A, 0x0001}, {0xF0, 0x00, 0xF0, 0x00}));
+    const int64_t bat = time;
+    EXPECT_FALSE(absent(bat + 9 * kSecond).count(rule(L"BAT", L"0x4a", 17, 10000)));
+    EXPECT_TRUE(absent(bat + 10 * kSecond + 200 * kMs).count(rule(L"BAT", L"0x4a", 17, 10000)));
+
+    reports.all.clear();
+    analyser.SetSiStandard(kSiAtsc);
+    start = time;
+    EXPECT_EQ(absent(start + kSecond + 200 * kMs),
+              (Absence{noPat, rule(L"PAT", L"0x0", 0, 500), rule(L"PMT", L"0x2", -1, 500),
+                       rule(L"MGT", L"0xc7", 0x1FFB, 150), rule(L"VCT", L"0xc8", 0x1FFB, 400),
+                       rule(L"VCT", L"0xc9", 0x1FFB, 400), rule(L"EIT 0", L"0xcb", -1, 500),
+                       rule(L"STT", L"0xcd", 0x1FFB, 1000)}));
+}
+
+// A reset forgets the sub-tables the rules have seen: a section right after it is no repeat.
+TEST_F(RuleTiming, AResetForgetsTheSubTablesSeen)
+{
+    analyser.SetSiStandard(kSiDvb);
+    IdleUntil(0);
+    Send(0x11, Sdt());
+    IdleUntil(10 * kMs);
+    analyser.Reset();
+    Send(0x11, Sdt());
+    IdleUntil(20 * kMs);
+    Send(0x11, Sdt());
+    const auto frequent = reports.Starting(L"SDT Actual: Sections with table_id 0x42 do occur more then 25ms");
+    EXPECT_EQ(frequent.size(), 2u) << "only the third section, once per SDT rule";
+}
+
 TEST_F(RuleTiming, WithoutSiRulesOnlyTheFixedChecksRun)
 {
     // Standard 0: the SDT may come as often or as rarely as it likes.
@@ -269,7 +250,7 @@ TEST_F(RuleTiming, WithoutSiRulesOnlyTheFixedChecksRun)
     IdleUntil(5 * kSecond);
     EXPECT_TRUE(reports.Starting(L"SDT").empty());
     for (const auto& [index, record] : reports.all)
-        EXPECT_EQ(index, 2u) << "only the missing PAT";
+        EXPECT_EQ(index, IndicatorIndex(PatError)) << "only the missing PAT";
 }
 
 TEST_F(RuleTiming, TheMgtAssignsTableTypesThatTheAtscEitRulesMatch)

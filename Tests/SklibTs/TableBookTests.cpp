@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "SectionBuilder.h"
+#include "StreamKind.h"
+#include "TableClass.h"
 #include "TsInfoImpl.h"
 
 using namespace SklibTs;
@@ -76,10 +78,10 @@ TEST_F(TableBookFixture, FollowsPatAndPmtIntoTheProgramMap)
     ASSERT_EQ(program.streams.size(), 2u);
     EXPECT_EQ(program.programKind, kProgramVideo);
     ASSERT_NE(analyser.pidInfo[0x102], nullptr);
-    EXPECT_EQ(analyser.pidInfo[0x101]->streamKind, 0x1B);
-    EXPECT_EQ(analyser.pidInfo[0x102]->streamKind, 256); // private data carrying AC-3
+    EXPECT_EQ(analyser.pidInfo[0x101]->streamKind, StreamKind::kH264);
+    EXPECT_EQ(analyser.pidInfo[0x102]->streamKind, StreamKind::kAc3Descriptor); // private data carrying AC-3
     EXPECT_EQ(analyser.GetPidProgram(0x102), 1u);
-    EXPECT_EQ(analyser.pidInfo[0x100]->tableClassMask & (1u << 3), 1u << 3);
+    EXPECT_EQ(analyser.pidInfo[0x100]->tableClassMask & TableClassBit(TableClass::kPmt), TableClassBit(TableClass::kPmt));
 
     // A repeated identical PMT is reported unchanged; a new version as changed.
     Send(0x100, Pmt(1, 0x101, {{0x1B, 0x101, {}}, {0x06, 0x102, ac3Descriptor}}));

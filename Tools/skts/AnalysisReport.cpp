@@ -8,6 +8,7 @@
 #include "SkTsInfo.h"
 #include "TerminalText.h"
 #include "Utf8Text.h"
+#include "StreamKind.h"
 
 namespace Skts {
 
@@ -15,41 +16,6 @@ namespace Skts {
 std::string ToUtf8(const std::wstring& text) { return SklibTs::WideToUtf8(text); }
 
 namespace {
-
-// Plain words for a stream kind: the PMT stream_type or the analyser's own codes from 256 up.
-std::string StreamKindName(int32_t kind)
-{
-    switch (kind) {
-    case 0x01: return "MPEG-1 video";
-    case 0x02: return "MPEG-2 video";
-    case 0x03: return "MPEG-1 audio";
-    case 0x04: return "MPEG-2 audio";
-    case 0x05: return "private sections";
-    case 0x06: return "private PES";
-    case 0x0D: return "DSM-CC";
-    case 0x0F: return "AAC (ADTS)";
-    case 0x10: return "MPEG-4 video";
-    case 0x11: return "AAC (LATM)";
-    case 0x15: return "metadata";
-    case 0x1B: return "H.264";
-    case 0x21: return "JPEG 2000";
-    case 0x24: return "HEVC";
-    case 0x32: return "JPEG XS";
-    case 0x81: return "AC-3";
-    case 0x86: return "SCTE-35";
-    case 0x87: return "E-AC-3";
-    case 0xEA: return "VC-1";
-    case 256: return "AC-3";
-    case 257: return "E-AC-3";
-    case 258: return "teletext";
-    case 259: return "data (MPE)";
-    case 260: return "data (object carousel)";
-    case 261: return "data (MHP)";
-    case 262: return "BSSD audio";
-    case 263: return "AC-4";
-    default: return kind < 0 ? "" : "other";
-    }
-}
 
 // The stream properties the parsers found, each key only when its flag is set.
 nlohmann::json VideoJson(const SklibTs::VideoStreamInfo& v)
@@ -145,7 +111,7 @@ nlohmann::json BuildAnalysisReport(const SklibTs::SkTsInfo& analyser, int64_t by
                 {"pid", stream.elementary_pid},
                 {"stream_type", stream.stream_type},
                 {"kind", info ? info->streamKind : stream.stream_type},
-                {"kind_name", StreamKindName(info ? info->streamKind : stream.stream_type)},
+                {"kind_name", SklibTs::StreamKindName(info ? info->streamKind : stream.stream_type)},
                 {"language", SklibTs::ValidUtf8(stream.language)},
             });
         }

@@ -15,6 +15,7 @@
 #include "Demuxer.h"
 #include "OutputFiles.h"
 #include "SkTsInfo.h"
+#include "SkTsTypes.h"
 #include "StdoutSink.h"
 #include "TableKey.h"
 
@@ -203,7 +204,7 @@ std::string FormatPts(const nlohmann::json& value)
     if (value.is_null())
         return "-";
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(value.get<int64_t>()) / 90000.0);
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(value.get<int64_t>()) / static_cast<double>(SklibTs::kPtsClockHz));
     return text;
 }
 

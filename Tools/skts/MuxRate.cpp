@@ -1,16 +1,17 @@
 #include "MuxRate.h"
 
-#include <array>
+#include <algorithm>
 #include <limits>
 #include <vector>
+
+#include "SkTp.h"
+#include "SkTsTypes.h"
 
 namespace Skts {
 
 namespace {
 
-constexpr uint8_t kSync = 0x47;
-constexpr int64_t kPcrModulus = (int64_t{1} << 33) * 300;
-constexpr int64_t kPcrHz = 27'000'000;
+using SklibTs::kSyncByte;
 
 // Packet size and first sync offset: five sync bytes in a row at that spacing.
 bool FindSync(const uint8_t* data, size_t size, size_t& offset, size_t& packetSize)
@@ -19,7 +20,7 @@ bool FindSync(const uint8_t* data, size_t size, size_t& offset, size_t& packetSi
         for (size_t start = 0; start < candidate && start + 5 * candidate <= size; ++start) {
             bool ok = true;
             for (size_t k = 0; k < 5 && ok; ++k)
-                ok = data[start + k * candidate] == kSync;
+                ok = data[start + k * candidate] == kSyncByte;
             if (ok) {
                 offset = start;
                 packetSize = candidate;
@@ -50,23 +51,18 @@ int32_t EstimateMuxRate(const uint8_t* data, size_t size)
         return 0;
     std::vector<PcrSpan> spans(8192);
     for (size_t at = offset; at + 188 <= size; at += packetSize) {
-        const uint8_t* p = data + at;
-        if (p[0] != kSync)
+        const SklibTs::SkTp tp(data + at, static_cast<uint32_t>(std::min(packetSize, size - at)));
+        const int64_t pcr = tp.HasSyncByte() ? tp.GetPcr() : SklibTs::kNoTime;
+        if (pcr == SklibTs::kNoTime)
             continue;
-        const bool hasAdaptation = (p[3] & 0x20) != 0;
-        if (!hasAdaptation || p[4] < 7 || (p[5] & 0x10) == 0)
-            continue;
-        const uint32_t pid = ((p[1] & 0x1Fu) << 8) | p[2];
-        const int64_t base = (int64_t{p[6]} << 25) | (int64_t{p[7]} << 17) | (int64_t{p[8]} << 9) |
-                             (int64_t{p[9]} << 1) | (p[10] >> 7);
-        const int64_t pcr = base * 300 + (((p[10] & 0x01) << 8) | p[11]);
+        const auto pid = static_cast<uint32_t>(tp.GetPid());
         PcrSpan& span = spans[pid];
         if (span.count > 0) {
             int64_t delta = pcr - span.lastPcr;
             if (delta < 0)
-                delta += kPcrModulus;
+                delta += SklibTs::kPcrModulus;
             // A discontinuity flag or a step of over a second breaks the line.
-            if ((p[5] & 0x80) != 0 || delta > kPcrHz)
+            if (tp.GetDiscontinuityIndicator() || delta > SklibTs::kPcrClockHz)
                 span.broken = true;
             span.elapsed += delta;
         } else {
@@ -85,7 +81,7 @@ int32_t EstimateMuxRate(const uint8_t* data, size_t size)
     if (best == nullptr)
         return 0;
     const double rate = static_cast<double>(best->lastOffset - best->firstOffset) * 8.0 *
-                        static_cast<double>(kPcrHz) / static_cast<double>(best->elapsed);
+                        static_cast<double>(SklibTs::kPcrClockHz) / static_cast<double>(best->elapsed);
     if (rate < 1.0 || rate > static_cast<double>(std::numeric_limits<int32_t>::max()))
         return 0;
     return static_cast<int32_t>(rate + 0.5);
