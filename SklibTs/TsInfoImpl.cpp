@@ -54,6 +54,7 @@ void TsInfoImpl::Reset()
     ResetTables();
     for (auto& info : pidImpl_)
         info.reset();
+    knownPids_.Clear();
     for (PesCollector& collector : *pes_)
         collector.Release();
     isdbt_.Reset();
@@ -70,6 +71,7 @@ PidInfoImpl& TsInfoImpl::PidInfoFor(uint32_t pid)
     if (!slot) {
         slot = std::make_unique<PidInfoImpl>(static_cast<uint16_t>(pid), rateWindow_.shortCount, rateWindow_.longCount);
         pidInfo[pid] = slot.get();
+        knownPids_.Insert(pid);
     }
     return *slot;
 }
@@ -78,6 +80,7 @@ void TsInfoImpl::DeletePidInfo(uint32_t pid)
 {
     pidImpl_[pid].reset();
     pidInfo[pid] = nullptr;
+    knownPids_.Erase(pid);
     (*pes_)[pid].Release();
 }
 
@@ -204,18 +207,16 @@ void TsInfoImpl::StartTimeBases(int64_t now)
 void TsInfoImpl::UpdatePidRates(int64_t now)
 {
     const int64_t period = rateWindow_.period;
-    for (uint32_t pid = 0; pid < kPidCount; ++pid) {
+    knownPids_.ForEach([&](uint32_t pid) {
         PidInfoImpl* info = pidImpl_[pid].get();
-        if (info == nullptr)
-            continue;
         // Information made for a referenced PID that was never seen ages like a silent one.
         const bool silent = info->lastSeen == kNoTime || now - info->lastSeen > kPidAgeOut;
         if (info->programs.empty() && info->ecmCount == 0 && info->emmCount == 0 && silent) {
             DeletePidInfo(pid);
-            continue;
+            return;
         }
         info->CloseRatePeriod(period);
-    }
+    });
     measurementBoundary_ += (now - measurementBoundary_) / period * period;
     UpdateProgramRates();
 }

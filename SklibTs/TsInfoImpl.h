@@ -13,6 +13,7 @@
 #include "PesCollector.h"
 #include "PidInfoImpl.h"
 #include "PidReferences.h"
+#include "PidSet.h"
 #include "RateMeter.h"
 #include "SectionAssembler.h"
 #include "SkTable.h"
@@ -108,6 +109,7 @@ private:
 
     std::recursive_mutex lock_;
     std::array<std::unique_ptr<PidInfoImpl>, kPidCount> pidImpl_;
+    PidSet knownPids_; // the PIDs with information, so rate periods visit only those
     std::unique_ptr<std::array<PesCollector, kPidCount>> pes_;
     PidReferences references_;
     SectionAssembler sections_{&TsInfoImpl::OnSection, this};

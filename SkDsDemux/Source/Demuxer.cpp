@@ -1,7 +1,7 @@
 #include "Demuxer.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -72,6 +72,7 @@ HRESULT Demuxer::Init()
     packetCount = 0;
     pidTable.clear();
     pidTable.resize(SklibTs::kPidCount);
+    mappedPids.clear();
     return S_OK;
 }
 
@@ -82,6 +83,9 @@ PidEntry& Demuxer::AddPid(uint32_t pid, PesCompleteFn onPesComplete, void* conte
     entry->onPesComplete = onPesComplete;
     entry->context = context;
     pidTable[pid] = std::move(entry);
+    const auto at = std::lower_bound(mappedPids.begin(), mappedPids.end(), pid);
+    if (at == mappedPids.end() || *at != pid)
+        mappedPids.insert(at, pid);
     return *pidTable[pid];
 }
 
@@ -90,6 +94,9 @@ void Demuxer::RemovePid(int pid)
     if (pid < 0 || pid >= static_cast<int>(pidTable.size()))
         return;
     pidTable[static_cast<size_t>(pid)].reset();
+    const auto at = std::lower_bound(mappedPids.begin(), mappedPids.end(), static_cast<uint32_t>(pid));
+    if (at != mappedPids.end() && *at == static_cast<uint32_t>(pid))
+        mappedPids.erase(at);
 }
 
 void Demuxer::ApplyBitRate(int32_t rate)
@@ -309,19 +316,20 @@ void Demuxer::UpdatePcrPids()
     if (analyser == nullptr)
         return;
     SklibTs::SkTsInfoLock lock(*analyser);
-    for (uint32_t pid = 0; pid < pidTable.size(); ++pid) {
-        PidEntry* entry = pidTable[pid].get();
-        if (entry == nullptr || entry->pcrPid != kNoPid)
+    // Only the mapped PIDs, in ascending order: a table completes many times a second.
+    for (const uint32_t pid : mappedPids) {
+        PidEntry& entry = *pidTable[pid];
+        if (entry.pcrPid != kNoPid)
             continue;
         for (const auto& [number, program] : analyser->programs) {
             if (program.HasStream(pid))
-                entry->pcrPid = static_cast<uint32_t>(program.pcr_pid);
+                entry.pcrPid = static_cast<uint32_t>(program.pcr_pid);
         }
     }
     if (preferredPcrPid == kNoPid) {
-        for (const auto& entry : pidTable) {
-            if (entry && entry->pcrPid != kNoPid) {
-                preferredPcrPid = entry->pcrPid;
+        for (const uint32_t pid : mappedPids) {
+            if (pidTable[pid]->pcrPid != kNoPid) {
+                preferredPcrPid = pidTable[pid]->pcrPid;
                 break;
             }
         }
@@ -349,12 +357,11 @@ void Demuxer::Reset()
     averageRate = bitRate;
     if (analyser != nullptr)
         analyser->Reset();
-    for (auto& entry : pidTable) {
-        if (entry) {
-            entry->pcrPid = kNoPid;
-            entry->pes.reset();
-            entry->counterKnown = false;
-        }
+    for (const uint32_t pid : mappedPids) {
+        PidEntry& entry = *pidTable[pid];
+        entry.pcrPid = kNoPid;
+        entry.pes.reset();
+        entry.counterKnown = false;
     }
     pcrTracks.clear();
 }

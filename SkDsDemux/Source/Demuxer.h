@@ -85,6 +85,7 @@ private:
     bool packetsLost = false;
     SampleTimeCallback sampleTimeCallback;
     std::vector<std::unique_ptr<PidEntry>> pidTable;
+    std::vector<uint32_t> mappedPids; // the PIDs with an entry, ascending
     std::map<uint32_t, PcrTrack> pcrTracks;
     int64_t currentPacketTicks = SklibTs::kNoTime;
     bool timeBaseLocked = false;
