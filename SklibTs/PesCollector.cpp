@@ -14,7 +14,7 @@ void PesCollector::Append(const uint8_t* bytes, uint32_t count)
         uint32_t capacity = capacity_ == 0 ? kInitialCapacity : capacity_;
         while (capacity < size_ + count)
             capacity *= 2;
-        auto grown = std::make_unique<uint8_t[]>(capacity);
+        auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
         if (size_ > 0)
             std::memcpy(grown.get(), data_.get(), size_);
         data_ = std::move(grown);

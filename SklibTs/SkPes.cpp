@@ -20,12 +20,21 @@ int32_t SkPes::DataBuffer::Resize(int32_t newSize)
         return -1;
     if (capacity == newSize)
         return newSize;
-    auto grown = std::make_unique<uint8_t[]>(static_cast<size_t>(newSize));
+    // Growing within the block's reserve moves nothing; otherwise the block at least doubles, so
+    // a PES that grows in 8 KiB steps is copied a few times, not once a step. Shrinking gives the
+    // memory back. Bytes about to be overwritten are not cleared.
+    if (newSize > capacity && newSize <= reserved_) {
+        capacity = newSize;
+        return newSize;
+    }
+    const int32_t reserve = newSize > capacity ? std::max(newSize, std::min(2 * reserved_, kMaxReserve)) : newSize;
+    auto block = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(reserve));
     if (data != nullptr && capacity > 0)
-        std::memcpy(grown.get(), data, static_cast<size_t>(std::min(newSize, capacity)));
-    storage_ = std::move(grown);
+        std::memcpy(block.get(), data, static_cast<size_t>(std::min(newSize, capacity)));
+    storage_ = std::move(block);
     data = storage_.get();
     capacity = newSize;
+    reserved_ = reserve;
     return newSize;
 }
 

@@ -27,7 +27,9 @@ public:
         bool owned = false;
 
     private:
+        static constexpr int32_t kMaxReserve = 0x800000;
         std::unique_ptr<uint8_t[]> storage_;
+        int32_t reserved_ = 0; // size of storage_, at least capacity
     };
 
     enum State : uint32_t { kIdle = 0, kAssembling = 1, kComplete = 2 };

@@ -54,6 +54,7 @@ bool OutputFiles::Close(File& file)
     errno = 0;
     const bool written = std::ferror(handle) == 0;
     const int closeResult = std::fclose(handle);
+    file.buffer.reset(); // a closed file holds no memory, however many PIDs there are
     if (!written || closeResult != 0)
         return Fail(file, errno);
     return true;
@@ -66,8 +67,11 @@ bool OutputFiles::Open(uint32_t pid, File& file, const char* mode)
     for (;;) {
         errno = 0;
         file.handle.reset(std::fopen(file.path.string().c_str(), mode));
-        if (file.handle)
+        if (file.handle) {
+            file.buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+            std::setvbuf(file.handle.get(), file.buffer.get(), _IOFBF, kBufferSize);
             break;
+        }
         const int error = errno;
         // Out of descriptors: give back one of ours and try again while we hold any.
         if ((error == EMFILE || error == ENFILE) && !lru_.empty()) {

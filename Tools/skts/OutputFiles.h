@@ -16,6 +16,8 @@ namespace Skts {
 class OutputFiles {
 public:
     static constexpr size_t kMaxOpenFiles = 64;
+    // Write buffer per open file: payloads leave in large writes, not one system call a PES.
+    static constexpr size_t kBufferSize = 128 * 1024;
 
     explicit OutputFiles(std::filesystem::path directory, size_t maxOpen = kMaxOpenFiles);
     // Closes what is open; unless Commit() succeeded, removes every file made.
@@ -38,6 +40,7 @@ private:
     using Handle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
     struct File {
         std::filesystem::path path;
+        std::unique_ptr<char[]> buffer; // before handle: the stream is closed before it goes
         Handle handle{nullptr, &std::fclose};
         std::list<uint32_t>::iterator lruEntry;
     };
