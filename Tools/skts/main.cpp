@@ -6,6 +6,7 @@
 #include "CommandError.h"
 #include "DemuxCommand.h"
 #include "PlayCommand.h"
+#include "RegisterCommand.h"
 
 int main(int argc, char** argv)
 {
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
     Skts::AddAnalyzeCommand(app, exitCode);
     Skts::AddDemuxCommand(app, exitCode);
     Skts::AddPlayCommand(app, exitCode);
+    Skts::AddRegisterCommands(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
