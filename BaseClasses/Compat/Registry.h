@@ -40,7 +40,9 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 // Results are ERROR_* codes: ERROR_FILE_NOT_FOUND for a missing key or value, ERROR_MORE_DATA
 // when a buffer is too small, ERROR_NO_MORE_ITEMS at the end of an enumeration, ERROR_BADDB when
 // the registry file cannot be understood and ERROR_REGISTRY_IO_FAILED when it cannot be read or
-// written; ERROR_KEY_DELETED for a handle whose key has gone.
+// written; ERROR_KEY_DELETED for a handle whose key has gone. The file keeps one name per line,
+// so names with control characters are refused: ERROR_BADKEY for keys, ERROR_INVALID_PARAMETER
+// for values.
 LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
                         REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                         LPDWORD lpdwDisposition);

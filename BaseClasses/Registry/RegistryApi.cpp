@@ -114,7 +114,7 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
         RegistryPath path;
         if (const LSTATUS status = Resolve(hKey, nullptr, path); status != ERROR_SUCCESS)
             return status;
-        if (lpData == nullptr && cbData != 0)
+        if ((lpData == nullptr && cbData != 0) || !IsStorableName(ValueName(lpValueName)))
             return ERROR_INVALID_PARAMETER;
         RegistryValue value{dwType, std::vector<BYTE>(lpData, lpData + (lpData != nullptr ? cbData : 0))};
         return CurrentFile().Update([&](RegistryKey& root, bool& changed) -> LSTATUS {

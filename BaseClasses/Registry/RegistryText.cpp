@@ -335,7 +335,7 @@ private:
         name.remove_prefix(std::min(name.size(), kRootName.size() + 1));
         RegistryPath path;
         if (!ParseRegistryPath(Wide(name), path))
-            return Fail(error, "a key name that is empty or longer than 255 characters");
+            return Fail(error, "a key name that is empty, too long or holds control characters");
         section = &root;
         bool created = false;
         for (const std::wstring& part : path)

@@ -67,13 +67,18 @@ bool ParseRegistryPath(const std::wstring& text, RegistryPath& path)
     while (true) {
         const size_t end = std::min(text.find(L'\\', start), text.size());
         const size_t length = end - start;
-        if (length == 0 || length > kMaxKeyName)
+        if (length == 0 || length > kMaxKeyName || !IsStorableName(text.substr(start, length)))
             return false;
         path.push_back(text.substr(start, length));
         if (end == text.size())
             return true;
         start = end + 1;
     }
+}
+
+bool IsStorableName(const std::wstring& name)
+{
+    return std::none_of(name.begin(), name.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; });
 }
 
 bool IsSystemKey(const RegistryPath& path)

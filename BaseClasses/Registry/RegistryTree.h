@@ -48,8 +48,12 @@ private:
 };
 
 // Splits "A\B\C" into its names; false for an empty name (a leading, trailing or doubled
-// backslash) or a name longer than 255 characters. An empty text is the empty path.
+// backslash), a name longer than 255 characters or one that cannot be stored. An empty text is
+// the empty path.
 bool ParseRegistryPath(const std::wstring& text, RegistryPath& path);
+
+// The file keeps one name per line: key and value names hold no control characters.
+bool IsStorableName(const std::wstring& name);
 
 // Keys every Windows system has and no registration removes: HKEY_CLASSES_ROOT\CLSID and the
 // DirectShow filter category with its "Instance" key. They always exist and are not stored
