@@ -66,6 +66,8 @@ std::string DescribeFailure(HRESULT hr)
         meaning = "the registered module does not exist";
     else if (hr == HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT))
         meaning = "the registered module cannot be loaded";
+    else if (hr == HRESULT_FROM_WIN32(ERROR_KEY_DELETED))
+        meaning = "a registry key was deleted while in use, by another registration at the same time; try again";
     else if (hr == E_OUTOFMEMORY)
         meaning = "out of memory";
 #if !defined(_WIN32)

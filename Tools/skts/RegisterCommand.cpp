@@ -11,6 +11,10 @@
 #include "CommandError.h"
 #include "FilterCatalog.h"
 #include "ModuleFunction.h"
+#if !defined(_WIN32)
+#include "Compat/PlatformFiles.h"
+#include "Registry/RegistryFile.h"
+#endif
 
 namespace Skts {
 
@@ -18,12 +22,37 @@ namespace {
 
 using RegistrationFunction = HRESULT (*)();
 
-// Loads the module and calls DllRegisterServer or DllUnregisterServer.
+// Held while one registration runs (on Windows the registry's own consistency is all there is).
+class RegistrationTurn {
+public:
+    RegistrationTurn()
+    {
+#if !defined(_WIN32)
+        const std::filesystem::path registry = RegistryFile::DefaultPath();
+        std::error_code ec;
+        if (registry.has_parent_path())
+            std::filesystem::create_directories(registry.parent_path(), ec);
+        lock_ = std::make_unique<ExclusiveFileLock>(registry.string() + ".registration.lock");
+        if (!lock_->Held())
+            throw CommandError(lock_->Error());
+#endif
+    }
+
+private:
+#if !defined(_WIN32)
+    std::unique_ptr<ExclusiveFileLock> lock_;
+#endif
+};
+
+// Loads the module and calls DllRegisterServer or DllUnregisterServer. A registration is many
+// registry calls; two at once could delete each other's keys in between, so registrations
+// through skts take turns.
 int CallRegistration(const std::string& modulePath, const char* entryPoint)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(modulePath, ec))
         throw CommandError("no module " + modulePath);
+    const RegistrationTurn turn;
     const std::string path = std::filesystem::absolute(modulePath, ec).lexically_normal().string();
     const HMODULE module = LoadLibraryW(Widen(path).c_str());
     if (module == nullptr)
