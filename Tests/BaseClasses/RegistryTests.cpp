@@ -193,7 +193,7 @@ TEST_F(RegistryCalls, KeysAndValuesBehaveAsOnWindows)
     // cannot be kept.
     EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"Line\nbreak", 0, nullptr, 0, KEY_WRITE, nullptr, &again, nullptr),
               ERROR_BADKEY);
-    EXPECT_EQ(SetString(key, L"Line\nbreak", L"x"), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(SetString(HKEY_CLASSES_ROOT, L"Line\nbreak", L"x"), ERROR_INVALID_PARAMETER);
 
     // Subkeys enumerate in name order; a key with subkeys cannot go.
     HKEY test = nullptr;
