@@ -6,15 +6,7 @@ target_link_libraries(SkDsDemuxModule PRIVATE SkDsDemux)
 set_target_properties(SkDsDemuxModule PROPERTIES
   OUTPUT_NAME SkDsDemux
   PREFIX ""
-  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/Tools/skts
-  CXX_VISIBILITY_PRESET hidden
-  VISIBILITY_INLINES_HIDDEN ON)
-
-# Everything linked into the module is position independent and keeps its symbols to itself.
-set_target_properties(SkDsDemux SklibTs BaseClasses PROPERTIES
-  POSITION_INDEPENDENT_CODE ON
-  CXX_VISIBILITY_PRESET hidden
-  VISIBILITY_INLINES_HIDDEN ON)
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/Tools/skts)
 
 if(WIN32)
   set_target_properties(SkDsDemuxModule PROPERTIES SUFFIX ".ax")
