@@ -187,11 +187,11 @@ int main(int argc, char** argv)
     }
     std::vector<std::unique_ptr<Payload>> payloads;
     for (int i = 3; i < argc; ++i) {
-        const std::string spec = argv[i];
-        const size_t equals = spec.find('=');
+        const std::string argument = argv[i];
+        const size_t equals = argument.find('=');
         auto payload = std::make_unique<Payload>();
-        payload->pid = static_cast<uint32_t>(std::stoul(spec.substr(0, equals), nullptr, 0));
-        payload->expected = std::stoull(spec.substr(equals + 1));
+        payload->pid = static_cast<uint32_t>(std::stoul(argument.substr(0, equals), nullptr, 0));
+        payload->expected = std::stoull(argument.substr(equals + 1));
         payloads.push_back(std::move(payload));
     }
     if (FAILED(CoInitialize(nullptr)))

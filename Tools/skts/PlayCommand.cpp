@@ -553,7 +553,7 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     CLI::App* command = app.add_subcommand(
         "play",
         "Play a transport stream through the demultiplexer filter in a filter graph, as an application does: "
-        "a source pushes the input in samples paced at its mux rate, output pins are created and mapped, and a "
+        "the filter is created by its CLSID from the module registered with 'skts register', a source pushes the input in samples paced at its mux rate, output pins are created and mapped, and a "
         "sink per pin writes the payload to DIR/NAME.es and measures the samples' marks and times.");
     command->add_option("input", options->input, "Transport-stream file, or - for standard input")->required();
     command->add_option("--pin", options->pins,
