@@ -73,12 +73,12 @@ class EventObject final : public WaitableObject {
 public:
     EventObject(bool manualReset, bool initialState) : manualReset_(manualReset), signalled_(initialState) {}
 
+    // Notifies under the lock: a waiter may close the handle as soon as it wakes, so nothing of
+    // the object may be touched once the lock is released.
     bool Set() override
     {
-        {
-            std::lock_guard lock(mutex_);
-            signalled_ = true;
-        }
+        std::lock_guard lock(mutex_);
+        signalled_ = true;
         if (manualReset_)
             changed_.notify_all();
         else
@@ -110,14 +110,12 @@ public:
 
     bool Release(LONG releaseCount, LONG* previousCount) override
     {
-        {
-            std::lock_guard lock(mutex_);
-            if (releaseCount <= 0 || count_ > maximum_ - releaseCount)
-                return false;
-            if (previousCount)
-                *previousCount = count_;
-            count_ += releaseCount;
-        }
+        std::lock_guard lock(mutex_); // notified under the lock, as Set is
+        if (releaseCount <= 0 || count_ > maximum_ - releaseCount)
+            return false;
+        if (previousCount)
+            *previousCount = count_;
+        count_ += releaseCount;
         changed_.notify_all();
         return true;
     }
