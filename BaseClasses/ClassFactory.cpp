@@ -1,5 +1,7 @@
 #include "ClassFactory.h"
 
+#include <new>
+
 CClassFactory::CClassFactory(const CFactoryTemplate* pTemplate)
     : CBaseObject(NAME("Class factory")), m_pTemplate(pTemplate)
 {
@@ -31,8 +33,17 @@ HRESULT CClassFactory::CreateInstance(LPUNKNOWN pUnkOuter, REFIID riid, void** p
     if (pUnkOuter != nullptr && riid != IID_IUnknown)
         return E_NOINTERFACE;
 
+    // The creation function reports running out of memory by throwing; nothing may cross the
+    // COM boundary.
     HRESULT hr = S_OK;
-    CUnknown* object = m_pTemplate->CreateInstance(pUnkOuter, &hr);
+    CUnknown* object = nullptr;
+    try {
+        object = m_pTemplate->CreateInstance(pUnkOuter, &hr);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
     if (object == nullptr)
         return FAILED(hr) ? hr : E_OUTOFMEMORY;
     if (FAILED(hr)) {
@@ -63,7 +74,9 @@ HRESULT GetClassObjectFromTemplates(const CFactoryTemplate* templates, int count
         return E_NOINTERFACE;
     for (int i = 0; i < count; ++i) {
         if (templates[i].IsClassID(rclsid)) {
-            auto* factory = new CClassFactory(&templates[i]);
+            auto* factory = new (std::nothrow) CClassFactory(&templates[i]);
+            if (factory == nullptr)
+                return E_OUTOFMEMORY;
             return GetInterface(static_cast<IClassFactory*>(factory), ppv);
         }
     }

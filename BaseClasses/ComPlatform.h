@@ -19,4 +19,6 @@
 #include "Compat/ComGuids.h"
 #include "Compat/DShowInterfaces.h"
 #include "Compat/Win32Api.h"
+#include "Compat/ComApi.h"
+#include "Compat/Registry.h"
 #endif

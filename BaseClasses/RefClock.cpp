@@ -5,14 +5,21 @@
 
 #include <system_error>
 
-CBaseReferenceClock::CBaseReferenceClock(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT*, CAMSchedule* pSchedule)
-    : CUnknown(pName, pUnk), m_ownSchedule(pSchedule == nullptr ? std::make_unique<CAMSchedule>() : nullptr),
+CBaseReferenceClock::CBaseReferenceClock(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr, CAMSchedule* pSchedule)
+    : CBaseReferenceClock(pName, pUnk, phr, pSchedule, [] { return timeGetTime(); })
+{
+}
+
+CBaseReferenceClock::CBaseReferenceClock(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT*, CAMSchedule* pSchedule,
+                                         MillisecondTimer timer)
+    : CUnknown(pName, pUnk), m_timer(std::move(timer)),
+      m_ownSchedule(pSchedule == nullptr ? std::make_unique<CAMSchedule>() : nullptr),
       m_pSchedule(pSchedule != nullptr ? pSchedule : m_ownSchedule.get())
 {
     TIMECAPS caps{};
     m_TimerResolution = timeGetDevCaps(&caps, sizeof caps) == TIMERR_NOERROR ? caps.wPeriodMin : 1;
     timeBeginPeriod(m_TimerResolution);
-    m_dwPrevSystemTime = timeGetTime();
+    m_dwPrevSystemTime = ReadTimer();
     m_rtPrivateTime = REFERENCE_TIME(UNITS / MILLISECONDS) * m_dwPrevSystemTime;
 }
 
@@ -105,7 +112,7 @@ HRESULT CBaseReferenceClock::GetDefaultTimerResolution(REFERENCE_TIME* pTimerRes
 REFERENCE_TIME CBaseReferenceClock::GetPrivateTime()
 {
     CAutoLock lock(this);
-    return AdvancePrivateTime(timeGetTime());
+    return AdvancePrivateTime(ReadTimer());
 }
 
 REFERENCE_TIME CBaseReferenceClock::AdvancePrivateTime(DWORD systemTimeMs)

@@ -1,6 +1,6 @@
 #pragma once
 // Reference clock base: a monotonic time in 100-ns units from GetPrivateTime (by default the
-// millisecond timer, accumulated wrap-safe), with advise notifications fired by an advise
+// millisecond timer, or the timer given at construction, accumulated wrap-safe), with advise notifications fired by an advise
 // thread. The thread starts with the first advise, so a clock nobody asks to notify has none;
 // a derived class overriding GetPrivateTime calls StopAdviseThread() in its destructor.
 #include "CritSec.h"
@@ -8,9 +8,13 @@
 #include "Schedule.h"
 
 #include <atomic>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <thread>
+
+// The millisecond source of a clock: monotonic, wrapping at 2^32 like timeGetTime.
+using MillisecondTimer = std::function<DWORD()>;
 
 class CBaseReferenceClock : public CUnknown, public IReferenceClock, public CCritSec, public IReferenceClockTimerControl {
 public:
@@ -39,6 +43,11 @@ public:
     CAMSchedule* GetSchedule() const { return m_pSchedule; }
 
 protected:
+    // A clock that reads its milliseconds from timer instead of timeGetTime, from construction on
+    // (tests drive the clock across the counter's wrap with it).
+    CBaseReferenceClock(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr, CAMSchedule* pSchedule, MillisecondTimer timer);
+
+    DWORD ReadTimer() const { return m_timer(); }
     // Adds the milliseconds since the last reading, as a signed 32-bit difference, so the
     // wrap of the millisecond counter does not make the clock jump. Call under the clock lock.
     REFERENCE_TIME AdvancePrivateTime(DWORD systemTimeMs);
@@ -54,6 +63,7 @@ private:
     HRESULT StartAdviseThread();
     void AdviseThread();
 
+    const MillisecondTimer m_timer;
     std::unique_ptr<CAMSchedule> m_ownSchedule;
     CAMSchedule* m_pSchedule;
     std::atomic<bool> m_bAbort{false};

@@ -34,6 +34,8 @@ using LPTSTR = TCHAR*;
 using LPCTSTR = const TCHAR*;
 
 using LPVOID = void*;
+using LPDWORD = DWORD*;
+using LPBOOL = BOOL*;
 using LPBYTE = BYTE*;
 using PBYTE = BYTE*;
 using HANDLE = void*;
@@ -52,6 +54,19 @@ union LARGE_INTEGER {
     LONGLONG QuadPart;
 };
 
+union ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    } u;
+    ULONGLONG QuadPart;
+};
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
 #ifndef TRUE
 #define TRUE 1
 #endif
@@ -66,6 +81,12 @@ union LARGE_INTEGER {
 #endif
 
 #define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
+#define WINAPI
+#define APIENTRY
+#ifndef EXTERN_C
+#define EXTERN_C extern "C"
+#endif
 #define STDMETHOD(method) virtual HRESULT STDMETHODCALLTYPE method
 #define STDMETHOD_(type, method) virtual type STDMETHODCALLTYPE method
 #define STDMETHODIMP HRESULT STDMETHODCALLTYPE
@@ -80,10 +101,24 @@ constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 
 inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_BADDB = 1009;
+inline constexpr DWORD ERROR_BADKEY = 1010;
+inline constexpr DWORD ERROR_REGISTRY_IO_FAILED = 1016;
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;
+inline constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
 inline constexpr DWORD ERROR_INVALID_STATE = 5023;
 
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD error)
@@ -105,9 +140,16 @@ inline constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005u);
 inline constexpr HRESULT E_HANDLE = MakeHResult(0x80070006u);
 inline constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000Eu);
 inline constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057u);
+inline constexpr HRESULT MK_S_REDUCED_TO_SELF = MakeHResult(0x000401E2u);
+inline constexpr HRESULT MK_E_NOINVERSE = MakeHResult(0x800401ECu);
 inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110u);
 inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111u);
+inline constexpr HRESULT REGDB_E_READREGDB = MakeHResult(0x80040150u);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154u);
+inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHResult(0x800401F0u);
+inline constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3u);
+inline constexpr HRESULT CO_E_DLLNOTFOUND = MakeHResult(0x800401F8u);
+inline constexpr HRESULT CO_E_ERRORINDLL = MakeHResult(0x800401F9u);
 
 inline constexpr HRESULT VFW_S_NO_MORE_ITEMS = MakeHResult(0x00040103u);
 inline constexpr HRESULT VFW_S_STATE_INTERMEDIATE = MakeHResult(0x00040237u);

@@ -130,10 +130,53 @@ struct REGFILTER2 {
     };
 };
 
+// REGFILTERPINS2 flags
+inline constexpr DWORD REG_PINFLAG_B_ZERO = 0x1;
+inline constexpr DWORD REG_PINFLAG_B_RENDERER = 0x2;
+inline constexpr DWORD REG_PINFLAG_B_MANY = 0x4;
+inline constexpr DWORD REG_PINFLAG_B_OUTPUT = 0x8;
+
 // Opaque here: only passed through by the interfaces below.
-struct IMoniker;
-struct IEnumMoniker;
+struct IBindCtx;
+struct IStream;
 struct IEnumRegFilters;
+
+// ---- Monikers (objidl), as the filter mapper hands them out ------------------------------
+
+struct IEnumMoniker;
+
+struct IPersistStream : public IPersist {
+    virtual HRESULT IsDirty() = 0;
+    virtual HRESULT Load(IStream* pStm) = 0;
+    virtual HRESULT Save(IStream* pStm, BOOL fClearDirty) = 0;
+    virtual HRESULT GetSizeMax(ULARGE_INTEGER* pcbSize) = 0;
+};
+
+struct IMoniker : public IPersistStream {
+    virtual HRESULT BindToObject(IBindCtx* pbc, IMoniker* pmkToLeft, REFIID riidResult, void** ppvResult) = 0;
+    virtual HRESULT BindToStorage(IBindCtx* pbc, IMoniker* pmkToLeft, REFIID riid, void** ppvObj) = 0;
+    virtual HRESULT Reduce(IBindCtx* pbc, DWORD dwReduceHowFar, IMoniker** ppmkToLeft, IMoniker** ppmkReduced) = 0;
+    virtual HRESULT ComposeWith(IMoniker* pmkRight, BOOL fOnlyIfNotGeneric, IMoniker** ppmkComposite) = 0;
+    virtual HRESULT Enum(BOOL fForward, IEnumMoniker** ppenumMoniker) = 0;
+    virtual HRESULT IsEqual(IMoniker* pmkOtherMoniker) = 0;
+    virtual HRESULT Hash(DWORD* pdwHash) = 0;
+    virtual HRESULT IsRunning(IBindCtx* pbc, IMoniker* pmkToLeft, IMoniker* pmkNewlyRunning) = 0;
+    virtual HRESULT GetTimeOfLastChange(IBindCtx* pbc, IMoniker* pmkToLeft, FILETIME* pFileTime) = 0;
+    virtual HRESULT Inverse(IMoniker** ppmk) = 0;
+    virtual HRESULT CommonPrefixWith(IMoniker* pmkOther, IMoniker** ppmkPrefix) = 0;
+    virtual HRESULT RelativePathTo(IMoniker* pmkOther, IMoniker** ppmkRelPath) = 0;
+    virtual HRESULT GetDisplayName(IBindCtx* pbc, IMoniker* pmkToLeft, LPOLESTR* ppszDisplayName) = 0;
+    virtual HRESULT ParseDisplayName(IBindCtx* pbc, IMoniker* pmkToLeft, LPOLESTR pszDisplayName, ULONG* pchEaten,
+                                     IMoniker** ppmkOut) = 0;
+    virtual HRESULT IsSystemMoniker(DWORD* pdwMksys) = 0;
+};
+
+struct IEnumMoniker : public IUnknown {
+    virtual HRESULT Next(ULONG celt, IMoniker** rgelt, ULONG* pceltFetched) = 0;
+    virtual HRESULT Skip(ULONG celt) = 0;
+    virtual HRESULT Reset() = 0;
+    virtual HRESULT Clone(IEnumMoniker** ppenum) = 0;
+};
 
 // ---- Interfaces --------------------------------------------------------------------------
 

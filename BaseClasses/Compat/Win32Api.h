@@ -41,3 +41,48 @@ HANDLE CreateSemaphore(LPVOID lpSemaphoreAttributes, LONG lInitialCount, LONG lM
 BOOL ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LONG* lpPreviousCount);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL CloseHandle(HANDLE hObject);
+
+// Thread error code of the calls below.
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
+// Modules. LoadLibraryW calls the module's DllMain with DLL_PROCESS_ATTACH when it enters the
+// process and FreeLibrary calls it with DLL_PROCESS_DETACH before the last reference leaves,
+// as the Windows loader does. Modules are loaded with their symbols kept to themselves.
+using FARPROC = intptr_t (*)();
+inline constexpr DWORD DLL_PROCESS_DETACH = 0;
+inline constexpr DWORD DLL_PROCESS_ATTACH = 1;
+inline constexpr DWORD DLL_THREAD_ATTACH = 2;
+inline constexpr DWORD DLL_THREAD_DETACH = 3;
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
+BOOL FreeLibrary(HMODULE hLibModule);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+// The module's full path; null hModule: the program's. Truncated (and terminated) when nSize is
+// too small, with ERROR_INSUFFICIENT_BUFFER.
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+// The module when it is loaded in this process, else null. Takes no reference.
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+BOOL DisableThreadLibraryCalls(HMODULE hLibModule);
+
+struct OSVERSIONINFOW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+};
+// The kernel's version (release numbers), platform id 2.
+BOOL GetVersionExW(OSVERSIONINFOW* lpVersionInformation);
+
+// Text conversions. The ANSI code page is UTF-8 here.
+inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_UTF8 = 65001;
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                        int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                        int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
+
+// The variable's length without the terminator when it fits into nSize (then copied), the size
+// needed with the terminator when it does not, 0 with ERROR_ENVVAR_NOT_FOUND when unset.
+DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);

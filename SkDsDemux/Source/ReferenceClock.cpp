@@ -1,9 +1,12 @@
 #include "ReferenceClock.h"
 
-ReferenceClock::ReferenceClock(LPUNKNOWN outer) : CBaseReferenceClock(NAME("Demultiplexer clock"), outer, nullptr)
+ReferenceClock::ReferenceClock(LPUNKNOWN outer) : ReferenceClock(outer, [] { return timeGetTime(); }) {}
+
+ReferenceClock::ReferenceClock(LPUNKNOWN outer, MillisecondTimer timer)
+    : CBaseReferenceClock(NAME("Demultiplexer clock"), outer, nullptr, nullptr, std::move(timer))
 {
     CAutoLock lock(this);
-    timeOffset_ = AdvancePrivateTime(timeGetTime()) + kStartOffset;
+    timeOffset_ = AdvancePrivateTime(ReadTimer()) + kStartOffset;
 }
 
 ReferenceClock::~ReferenceClock() { StopAdviseThread(); }
@@ -11,5 +14,5 @@ ReferenceClock::~ReferenceClock() { StopAdviseThread(); }
 REFERENCE_TIME ReferenceClock::GetPrivateTime()
 {
     CAutoLock lock(this);
-    return AdvancePrivateTime(timeGetTime()) - timeOffset_;
+    return AdvancePrivateTime(ReadTimer()) - timeOffset_;
 }

@@ -1,5 +1,8 @@
 #include "Probes.h"
 
+#include <new>
+#include <stdexcept>
+
 namespace BaseClassesTest {
 namespace {
 
@@ -68,6 +71,28 @@ TEST_F(BaseClassFactory, ClassObjectsCreateInstancesAndCountTowardsUnloading)
     again->LockServer(FALSE);
     again.Reset();
     EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+CUnknown* CreateThrowingBadAlloc(LPUNKNOWN, HRESULT*) { throw std::bad_alloc(); }
+CUnknown* CreateThrowingOther(LPUNKNOWN, HRESULT*) { throw std::runtime_error("creation failed"); }
+
+const CFactoryTemplate kThrowingTemplates[] = {
+    {L"Out of memory", &kProbeClsid, &CreateThrowingBadAlloc, nullptr, nullptr},
+    {L"Broken", &kOtherClsid, &CreateThrowingOther, nullptr, nullptr},
+};
+
+// A creation function reports running out of memory by throwing; the factory turns that into
+// an HRESULT, as nothing may cross the COM boundary.
+TEST_F(BaseClassFactory, ExceptionsOfTheCreationFunctionBecomeResults)
+{
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(GetClassObjectFromTemplates(kThrowingTemplates, 2, kProbeClsid, IID_IClassFactory, factory.PutVoid()), S_OK);
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, &object), E_OUTOFMEMORY);
+    EXPECT_EQ(object, nullptr);
+    ASSERT_EQ(GetClassObjectFromTemplates(kThrowingTemplates, 2, kOtherClsid, IID_IClassFactory, factory.PutVoid()), S_OK);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, &object), E_UNEXPECTED);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
 }
 
 } // namespace

@@ -9,6 +9,7 @@ skts_add_test(SkDsDemuxFilterTests
   InputPinTests.cpp
   OutputPinTests.cpp
   PidMapTests.cpp
+  ReferenceClockTests.cpp
   TimeBaseTests.cpp
 )
 target_link_libraries(SkDsDemuxFilterTests PRIVATE SkDsDemux nlohmann_json::nlohmann_json)

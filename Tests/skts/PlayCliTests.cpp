@@ -2,16 +2,36 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "RunTool.h"
 #include "Sha256.h"
 #include "TestData.h"
+#include "TestRegistry.h"
 
 using nlohmann::json;
 
 namespace {
+
+// Play creates the filter by its CLSID, as an application does: every test process registers
+// the module into a registry of its own first.
+class RegisteredFilter : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        registry_ = std::make_unique<SktsTest::TestRegistry>("play");
+        const auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " register");
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+    }
+    void TearDown() override { registry_.reset(); }
+
+private:
+    std::unique_ptr<SktsTest::TestRegistry> registry_;
+};
+
+[[maybe_unused]] const auto* const kRegisteredFilter = ::testing::AddGlobalTestEnvironment(new RegisteredFilter);
 
 json ReadJson(const std::filesystem::path& path)
 {
@@ -160,4 +180,19 @@ TEST(SktsPlayTest, BadArgumentsGiveOneLineAndExitCode2)
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
         EXPECT_EQ(result.out, "");
     }
+}
+
+// An application that finds no registered filter is told how to register it.
+TEST(SktsPlayTest, AnUnregisteredFilterIsReportedWithTheWayToRegisterIt)
+{
+    SKTS_REQUIRE_SAMPLE(stream, "h264_aac.ts");
+    const auto empty = std::filesystem::temp_directory_path() / ("skts_play_empty_" + std::to_string(::getpid()));
+    const auto result = SktsTest::RunCommand("SKTS_REGISTRY=" + empty.string() + " " + std::string(SKTS_TOOL) +
+                                             " play --fast --discard " + stream.string());
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_NE(result.err.find("not registered"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("skts register"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(std::filesystem::exists(empty)) << "looking a class up writes nothing";
 }

@@ -14,10 +14,13 @@
 #include <set>
 #include <thread>
 
+#include "AvTimeStamp.h"
 #include "ByteSource.h"
+#include "ComSupport.h"
 #include "CommandError.h"
 #include "ComPtr.h"
 #include "Demuxer.h"
+#include "FilterCatalog.h"
 #include "Host/FilterGraph.h"
 #include "Host/PushSource.h"
 #include "Host/SampleSink.h"
@@ -25,7 +28,7 @@
 #include "MuxRate.h"
 #include "PinSink.h"
 #include "PlayInput.h"
-#include "SkDsDemux.h"
+#include "SkDsDemuxIds.h"
 #include "SkTsInfo.h"
 #include "SkTsPacketInput.h"
 #include "StdoutSink.h"
@@ -329,9 +332,7 @@ public:
         DsHost::PushSource::Options sourceOptions;
         sourceOptions.bufferSize = static_cast<LONG>(options.chunkSize);
         source_ = ComPtr<DsHost::PushSource>(new DsHost::PushSource(input.Reader(), sourceOptions));
-        HRESULT hr = S_OK;
-        const ComPtr<IUnknown> demux = CreateDemultiplexer(hr);
-        Check(hr, "creating the demultiplexer");
+        const ComPtr<IUnknown> demux = CreateDemultiplexer();
         Check(demux->QueryInterface(IID_IBaseFilter, demux_.PutVoid()), "querying IBaseFilter");
         Check(demux->QueryInterface(IID_IMpeg2Demultiplexer, pins_.PutVoid()), "querying IMpeg2Demultiplexer");
         Check(graph_->AddFilter(source_.Get(), L"Source"), "adding the source");
@@ -387,11 +388,17 @@ public:
     }
 
 private:
-    static ComPtr<IUnknown> CreateDemultiplexer(HRESULT& hr)
+    // As an application does: by class identifier, from the module the registry names.
+    static ComPtr<IUnknown> CreateDemultiplexer()
     {
-        CUnknown* object = SkDsDemux::CreateInstance(nullptr, &hr);
         ComPtr<IUnknown> unknown;
-        object->NonDelegatingQueryInterface(IID_IUnknown, unknown.PutVoid());
+        const HRESULT hr =
+            CoCreateInstance(CLSID_SkDsDemux, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, unknown.PutVoid());
+        if (hr == REGDB_E_CLASSNOTREG)
+            throw CommandError("the demultiplexer filter " + Narrow(GuidString(CLSID_SkDsDemux)) +
+                               " is not registered in " + RegistryLocation() + "; run 'skts register' first");
+        if (FAILED(hr))
+            throw CommandError("creating the demultiplexer failed (" + DescribeFailure(hr) + ")");
         return unknown;
     }
 
@@ -547,7 +554,7 @@ void AddPlayCommand(CLI::App& app, StdoutSink& out, int& exitCode)
     CLI::App* command = app.add_subcommand(
         "play",
         "Play a transport stream through the demultiplexer filter in a filter graph, as an application does: "
-        "a source pushes the input in samples paced at its mux rate, output pins are created and mapped, and a "
+        "the filter is created by its CLSID from the module registered with 'skts register', a source pushes the input in samples paced at its mux rate, output pins are created and mapped, and a "
         "sink per pin writes the payload to DIR/NAME.es and measures the samples' marks and times.");
     command->add_option("input", options->input, "Transport-stream file, or - for standard input")->required();
     command->add_option("--pin", options->pins,
@@ -571,6 +578,7 @@ void AddPlayCommand(CLI::App& app, StdoutSink& out, int& exitCode)
 
 int RunPlay(const PlayOptions& options, StdoutSink& out)
 {
+    const ComApartment com;
     ByteSource source(options.input);
     if (!source.IsOpen())
         throw CommandError(source.Error());

@@ -8,6 +8,7 @@
 #include "DemuxCommand.h"
 #include "PlayCommand.h"
 #include "StdoutSink.h"
+#include "RegisterCommand.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ int Run(int argc, char** argv, Skts::StdoutSink& out)
     Skts::AddAnalyzeCommand(app, out, exitCode);
     Skts::AddDemuxCommand(app, out, exitCode);
     Skts::AddPlayCommand(app, out, exitCode);
+    Skts::AddRegisterCommands(app, out, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
