@@ -156,6 +156,26 @@ TEST(PlatformGraphTest, PlaysTheSamplesByteExactThroughTheSystemsGraph)
     }
 }
 
+// A failure the filter logs reaches the debugger channel (OutputDebugStringA); ./run reads it
+// from Wine's debug output: a flush with an output pin that is not connected.
+TEST(PlatformGraphTest, FailuresAreWrittenToTheDebuggerChannel)
+{
+    ComApartment com;
+    ComPtr<IBaseFilter> demux;
+    ASSERT_EQ(CoCreateInstance(CLSID_SkDsDemux, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, demux.PutVoid()),
+              S_OK);
+    ComPtr<IMpeg2Demultiplexer> pins;
+    ASSERT_EQ(demux->QueryInterface(IID_IMpeg2Demultiplexer, pins.PutVoid()), S_OK);
+    CMediaType type = TypeFor(0x1B);
+    std::wstring name = L"Unconnected";
+    ComPtr<IPin> output;
+    ASSERT_EQ(pins->CreateOutputPin(&type, name.data(), output.Put()), S_OK);
+    ComPtr<IPin> input;
+    ASSERT_EQ(demux->FindPin(L"Ts", input.Put()), S_OK);
+    EXPECT_EQ(input->BeginFlush(), S_OK); // logs DeliverBeginFlush failed (hr0x80040209)
+    EXPECT_EQ(input->EndFlush(), S_OK);
+}
+
 // Once every object is released the module says it may go, and COM unloads it.
 TEST(PlatformGraphTest, TheModuleUnloadsWhenNothingLives)
 {

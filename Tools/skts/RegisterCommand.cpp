@@ -99,7 +99,6 @@ std::string TypeName(const GUID& guid)
         {&MEDIASUBTYPE_MPEG2_TRANSPORT, "MEDIASUBTYPE_MPEG2_TRANSPORT"},
         {&MEDIASUBTYPE_MPEG2_VIDEO, "MEDIASUBTYPE_MPEG2_VIDEO"},
         {&MEDIASUBTYPE_MPEG2_AUDIO, "MEDIASUBTYPE_MPEG2_AUDIO"},
-        {&MEDIASUBTYPE_H264, "MEDIASUBTYPE_H264"},
         {&GUID_NULL, "GUID_NULL"},
     };
     for (const auto& [known, name] : kKnown) {
