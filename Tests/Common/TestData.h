@@ -42,7 +42,7 @@ inline constexpr std::string_view kSampleStreams[] = {
 };
 
 // The samples committed in Tests/data; the others come from ../shared/testdata when present.
-inline constexpr std::string_view kCommittedSamples[] = {"h264_aac", "hevc_eac3"};
+inline constexpr std::string_view kCommittedSamples[] = {"h264_aac", "hevc_eac3", "twoprog"};
 
 // A sample that cannot be found fails the test when it is committed, else is noted and skipped.
 #define SKTS_NOTE_MISSING_SAMPLE(name)                                                            \
