@@ -89,7 +89,7 @@ void TsInfoImpl::ProcessPacket(const uint8_t* packet, uint32_t size, const int64
     if (packet == nullptr || time == nullptr || size < kTsPacketSize)
         return;
     std::lock_guard guard(lock_);
-    UpdateTime(time);
+    AdvanceTime(*time); // under the lock already taken
     ++packetsProcessed;
     ++pcrPacketIndex_;
     transportRate_.CountPacket();
@@ -175,7 +175,11 @@ void TsInfoImpl::UpdateTime(const int64_t* time)
     if (time == nullptr)
         return;
     std::lock_guard guard(lock_);
-    const int64_t now = *time;
+    AdvanceTime(*time);
+}
+
+void TsInfoImpl::AdvanceTime(int64_t now)
+{
     now_ = now;
     if (!started_) {
         StartTimeBases(now);

@@ -103,6 +103,8 @@ private:
 
     // Time-driven steps.
     void StartTimeBases(int64_t now);
+    // UpdateTime's work, for callers that hold the lock.
+    void AdvanceTime(int64_t now);
     void UpdatePidRates(int64_t now);
     void UpdateProgramRates();
     void RunTableDeadlines(int64_t now);
