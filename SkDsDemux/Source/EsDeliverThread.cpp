@@ -62,14 +62,18 @@ bool EsDeliverThread::IsIdle() const
 
 HRESULT EsDeliverThread::Queue(std::shared_ptr<DsDemux::PesData>& pes)
 {
-    CAutoLock lock(&queueLock_);
-    if (!ThreadExists())
-        return S_FALSE;
-    if (queue_.size() > kBacklog)
-        TrimBacklog(*pes);
-    if (pes->timeStamp)
-        pes->timeStamp->queueLength = static_cast<uint32_t>(queue_.size());
-    queue_.push_back(std::move(pes));
+    {
+        CAutoLock lock(&queueLock_);
+        if (!ThreadExists())
+            return S_FALSE;
+        if (queue_.size() > kBacklog)
+            TrimBacklog(*pes);
+        if (pes->timeStamp)
+            pes->timeStamp->queueLength = static_cast<uint32_t>(queue_.size());
+        queue_.push_back(std::move(pes));
+    }
+    // Signalled once the lock is free, so the worker it wakes does not block on it at once. The
+    // event stays set until the worker waits, so no wake-up is lost.
     dataEvent_.Set();
     return S_OK;
 }
