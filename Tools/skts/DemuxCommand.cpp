@@ -12,6 +12,7 @@
 #include "AnalyserTotals.h"
 #include "ByteSource.h"
 #include "CommandError.h"
+#include "PidText.h"
 #include "Demuxer.h"
 #include "OutputFiles.h"
 #include "SkTsInfo.h"
@@ -182,22 +183,6 @@ private:
     uint64_t delivered_ = 0;
     bool autoMap_ = false;
 };
-
-uint32_t ParsePid(const std::string& text)
-{
-    size_t used = 0;
-    unsigned long value = 0;
-    try {
-        const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-        value = std::stoul(hex ? text.substr(2) : text, &used, hex ? 16 : 10);
-        used += hex ? 2 : 0;
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || text.empty() || value > 0x1FFF)
-        throw CommandError("bad PID '" + text + "' (0 to 8191, decimal or hex with 0x)");
-    return static_cast<uint32_t>(value);
-}
 
 std::string FormatPts(const nlohmann::json& value)
 {

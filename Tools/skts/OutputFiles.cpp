@@ -1,5 +1,7 @@
 #include "OutputFiles.h"
 
+#include "PidText.h"
+
 #if defined(_WIN32)
 #include <cstdio>
 #else
@@ -89,10 +91,8 @@ bool OutputFiles::Create(uint32_t pid)
 {
     if (Failed())
         return false;
-    char name[16];
-    std::snprintf(name, sizeof name, "0x%04x.es", pid);
     File& file = files_[pid];
-    file.path = directory_ / name;
+    file.path = directory_ / (PidName(pid) + ".es");
     return Open(pid, file, "wb");
 }
 

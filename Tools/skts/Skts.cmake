@@ -5,4 +5,5 @@ target_sources(skts PRIVATE
   ConformanceCollector.cpp
   main.cpp
   MuxRate.cpp
+  PidText.cpp
 )
