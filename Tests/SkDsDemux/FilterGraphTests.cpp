@@ -5,7 +5,7 @@
 
 #include "FilterTestSupport.h"
 #include "Sha256.h"
-#include "TestData.h"
+#include "SampleFacts.h"
 
 using namespace FilterTest;
 using nlohmann::json;
@@ -14,30 +14,16 @@ namespace {
 
 using FilterGraphTest = LiveObjects;
 
-json ReadJson(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    return json::parse(in);
-}
-
 } // namespace
 
 // Every elementary PID of every sample, one pin each, byte-exact against the reference digests,
 // whatever the size of the input samples.
 TEST_F(FilterGraphTest, PausedGraphDeliversEveryPayloadByteExact)
 {
-    for (std::string_view nameView : SktsTest::kSampleStreams) {
-        const std::string name(nameView);
-        const auto stream = SktsTest::FindSample(name + ".ts");
-        const auto factsPath = SktsTest::FindSample(name + ".facts.json");
-        if (!stream || !factsPath) {
-            SKTS_NOTE_MISSING_SAMPLE(name);
-            continue;
-        }
-        const json facts = ReadJson(*factsPath);
+    SktsTest::ForEachSampleWithFacts([](const std::string& name, const std::filesystem::path& stream, const json& facts) {
         for (LONG chunk : {188, 1316, 7, 65536}) {
             SCOPED_TRACE(name + " chunk " + std::to_string(chunk));
-            DemuxGraph graph(SktsTest::ReadFile(*stream), chunk);
+            DemuxGraph graph(SktsTest::ReadFile(stream), chunk);
             std::map<std::string, SinkRecord*> sinks;
             for (const auto& [pid, expected] : facts["pes"].items())
                 sinks[pid] = &graph.AddPin(L"pid" + std::wstring(pid.begin(), pid.end()), TypeOf(MEDIATYPE_Video),
@@ -49,5 +35,5 @@ TEST_F(FilterGraphTest, PausedGraphDeliversEveryPayloadByteExact)
                 EXPECT_EQ(SktsTest::Sha256Hex(sinks[pid]->bytes), expected["sha256"].get<std::string>()) << pid;
             }
         }
-    }
+    });
 }

@@ -9,7 +9,7 @@
 
 #include "RunTool.h"
 #include "TempDir.h"
-#include "TestData.h"
+#include "SampleFacts.h"
 
 using nlohmann::json;
 using SktsTest::RunCommand;
@@ -17,12 +17,6 @@ using SktsTest::RunCommand;
 namespace {
 
 std::string Tool() { return SKTS_TOOL; }
-
-json ReadJson(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    return json::parse(in);
-}
 
 json AnalyzeJson(const std::string& args)
 {
@@ -53,7 +47,7 @@ TEST(SktsAnalyzeTest, PidPacketCountsMatchTheFactsForEveryChunkSize)
             SKTS_NOTE_MISSING_SAMPLE(name);
             continue;
         }
-        const json facts = ReadJson(*factsPath);
+        const json facts = SktsTest::ReadJson(*factsPath);
         for (int chunk : {1, 7, 188, 1000, 65536}) {
             SCOPED_TRACE(std::string(name) + " chunk " + std::to_string(chunk));
             const json report = AnalyzeJson("--chunk " + std::to_string(chunk) + " " + stream->string());
@@ -154,8 +148,8 @@ TEST(SktsAnalyzeTest, ProgramsMatchTheFactsAndServiceNames)
             SKTS_NOTE_MISSING_SAMPLE(name);
             continue;
         }
-        const json facts = ReadJson(*factsPath);
-        const json probe = ReadJson(*probePath);
+        const json facts = SktsTest::ReadJson(*factsPath);
+        const json probe = SktsTest::ReadJson(*probePath);
         const json report = AnalyzeJson("--si-standard dvb " + stream->string());
 
         json pat = json::object();

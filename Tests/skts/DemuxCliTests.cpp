@@ -8,17 +8,11 @@
 #include "RunTool.h"
 #include "Sha256.h"
 #include "TempDir.h"
-#include "TestData.h"
+#include "SampleFacts.h"
 
 using nlohmann::json;
 
 namespace {
-
-json ReadJson(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    return json::parse(in);
-}
 
 const std::map<std::string, int> kMuxRates = {
     {"h264_aac", 3'000'000}, {"h264_aac_204", 3'000'000}, {"hevc_eac3", 2'000'000},
@@ -32,21 +26,13 @@ TEST(SktsDemuxTest, OutputsMatchTheFactsForEveryChunkSize)
 {
     const SktsTest::TempDir out("skts_demux_test");
     const auto outDir = out.Path();
-    for (std::string_view nameView : SktsTest::kSampleStreams) {
-        const std::string name(nameView);
-        const auto stream = SktsTest::FindSample(name + ".ts");
-        const auto factsPath = SktsTest::FindSample(name + ".facts.json");
-        if (!stream || !factsPath) {
-            SKTS_NOTE_MISSING_SAMPLE(name);
-            continue;
-        }
-        const json facts = ReadJson(*factsPath);
+    SktsTest::ForEachSampleWithFacts([&](const std::string& name, const std::filesystem::path& stream, const json& facts) {
         for (int chunk : {1, 188, 1000, 65536}) {
             SCOPED_TRACE(name + " chunk " + std::to_string(chunk));
             std::filesystem::remove_all(outDir);
             const auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " demux --json --chunk " +
                                                      std::to_string(chunk) + " -o " + outDir.string() + " " +
-                                                     stream->string());
+                                                     stream.string());
             ASSERT_EQ(result.exitCode, 0) << result.err;
             const json report = json::parse(result.out);
             EXPECT_NEAR(report["bitrate"].get<double>(), kMuxRates.at(name), kMuxRates.at(name) * 0.005);
@@ -66,7 +52,7 @@ TEST(SktsDemuxTest, OutputsMatchTheFactsForEveryChunkSize)
                 EXPECT_EQ((*entry)["data_lost"], 0);
             }
         }
-    }
+    });
     std::filesystem::remove_all(outDir);
 }
 

@@ -8,7 +8,7 @@
 
 #include "RunTool.h"
 #include "Sha256.h"
-#include "TestData.h"
+#include "SampleFacts.h"
 #include "TestRegistry.h"
 
 using nlohmann::json;
@@ -33,12 +33,6 @@ private:
 
 [[maybe_unused]] const auto* const kRegisteredFilter = ::testing::AddGlobalTestEnvironment(new RegisteredFilter);
 
-json ReadJson(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    return json::parse(in);
-}
-
 std::filesystem::path OutDir(const std::string& name)
 {
     const auto dir = std::filesystem::temp_directory_path() / ("skts_play_" + name + "_" + std::to_string(::getpid()));
@@ -61,15 +55,7 @@ const json* FindPin(const json& report, const std::string& name)
 TEST(SktsPlayTest, FastPlayIsByteExactForEverySampleAndChunking)
 {
     const auto outDir = OutDir("fast");
-    for (std::string_view nameView : SktsTest::kSampleStreams) {
-        const std::string name(nameView);
-        const auto stream = SktsTest::FindSample(name + ".ts");
-        const auto factsPath = SktsTest::FindSample(name + ".facts.json");
-        if (!stream || !factsPath) {
-            SKTS_NOTE_MISSING_SAMPLE(name);
-            continue;
-        }
-        const json facts = ReadJson(*factsPath);
+    SktsTest::ForEachSampleWithFacts([&](const std::string& name, const std::filesystem::path& stream, const json& facts) {
         std::string pins;
         for (const auto& [pid, expected] : facts["pes"].items())
             pins += " --pin p" + pid + "=" + pid;
@@ -78,7 +64,7 @@ TEST(SktsPlayTest, FastPlayIsByteExactForEverySampleAndChunking)
             std::filesystem::remove_all(outDir);
             const auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " play --fast --json --chunk " +
                                                      std::to_string(chunk) + pins + " -o " + outDir.string() + " " +
-                                                     stream->string());
+                                                     stream.string());
             ASSERT_EQ(result.exitCode, 0) << result.err;
             EXPECT_EQ(result.err, "");
             const json report = json::parse(result.out);
@@ -94,7 +80,7 @@ TEST(SktsPlayTest, FastPlayIsByteExactForEverySampleAndChunking)
                 EXPECT_EQ((*pin)["sync_points"], 0);
             }
         }
-    }
+    });
     std::filesystem::remove_all(outDir);
 }
 
