@@ -137,6 +137,19 @@ public:
     }
     void SetStreamTime(REFERENCE_TIME time) { clock_->Set(time); }
 
+    // Stream time 10 s, the filter paused, and the sink held inside Receive with a first PES, so
+    // whatever is queued next stays queued.
+    void HoldTheSinkAt10Seconds()
+    {
+        UseClock();
+        SetStreamTime(10 * 10'000'000LL);
+        ASSERT_EQ(graph_->Pause(), S_OK);
+        gate.Close();
+        auto blocked = MakePes(10, 0, 1);
+        ASSERT_EQ(Pin().DeliverThread().Queue(blocked), S_OK);
+        gate.WaitForArrival();
+    }
+
     EsPin& Pin(size_t i = 0) { return *static_cast<EsPin*>(filter_->GetPin(static_cast<int>(i) + 1)); }
     SinkRecord& Sink(size_t i = 0) { return sinks_[i]->record; }
     SkDsDemux& Filter() { return *filter_; }
@@ -237,13 +250,7 @@ TEST_F(DeliveryTest, SplitsALargePesIntoBufferSizedSamples)
 TEST_F(DeliveryTest, TrimsALateBacklogAndMarksWhatFollows)
 {
     DeliveryRig rig;
-    rig.UseClock();
-    rig.SetStreamTime(10 * 10'000'000LL);
-    ASSERT_EQ(rig.Graph().Pause(), S_OK);
-    rig.gate.Close();
-    auto blocked = MakePes(10, 0, 1);
-    ASSERT_EQ(rig.Pin().DeliverThread().Queue(blocked), S_OK);
-    rig.gate.WaitForArrival();
+    rig.HoldTheSinkAt10Seconds();
 
     std::vector<std::weak_ptr<AvTimeStamp>> records;
     for (int i = 0; i < 121; ++i) {
@@ -275,13 +282,7 @@ TEST_F(DeliveryTest, TrimsALateBacklogAndMarksWhatFollows)
 TEST_F(DeliveryTest, TrimmingDropsOnlyTheLateRunAtTheFront)
 {
     DeliveryRig rig;
-    rig.UseClock();
-    rig.SetStreamTime(10 * 10'000'000LL);
-    ASSERT_EQ(rig.Graph().Pause(), S_OK);
-    rig.gate.Close();
-    auto blocked = MakePes(10, 0, 1);
-    ASSERT_EQ(rig.Pin().DeliverThread().Queue(blocked), S_OK);
-    rig.gate.WaitForArrival();
+    rig.HoldTheSinkAt10Seconds();
     std::vector<std::shared_ptr<AvTimeStamp>> records;
     for (int i = 0; i < 121; ++i) {
         // 30 late items, then items that start after the stream time.
