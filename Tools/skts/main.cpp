@@ -7,6 +7,7 @@
 #include "CommandError.h"
 #include "DemuxCommand.h"
 #include "PlayCommand.h"
+#include "ReportCommand.h"
 #include "StdoutSink.h"
 
 namespace {
@@ -19,6 +20,7 @@ int Run(int argc, char** argv, Skts::StdoutSink& out)
     Skts::AddAnalyzeCommand(app, out, exitCode);
     Skts::AddDemuxCommand(app, out, exitCode);
     Skts::AddPlayCommand(app, out, exitCode);
+    Skts::AddReportCommand(app, out, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
