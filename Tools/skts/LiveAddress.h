@@ -2,7 +2,7 @@
 // The network inputs every command takes in place of a file:
 //   udp://[SOURCE@]ADDRESS:PORT[?interface=NAME|ADDRESS]   datagrams of transport packets
 //   rtp://[SOURCE@]ADDRESS:PORT[?interface=NAME|ADDRESS]   the same inside RTP
-// ADDRESS is a unicast address of this machine (or 0.0.0.0 / [::]) or a multicast group;
+// ADDRESS (numeric) is a unicast address of this machine (or 0.0.0.0 / [::]) or a multicast group;
 // SOURCE@ asks for source-specific multicast; IPv6 addresses go in brackets.
 #include <cstdint>
 #include <string>

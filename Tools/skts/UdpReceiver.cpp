@@ -89,11 +89,12 @@ bool Resolve(const std::string& host, uint16_t port, int family, sockaddr_storag
     addrinfo hints{};
     hints.ai_family = family;
     hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICSERV;
+    // Numeric addresses only: a name would mean a lookup that may block or leave the machine.
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port);
     if (const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) {
-        error = "cannot resolve '" + host + "': " + ::gai_strerror(rc);
+        error = rc == EAI_NONAME ? "'" + host + "' is no numeric IP address" : "'" + host + "': " + ::gai_strerror(rc);
         return false;
     }
     const AddrInfoPtr owner(found);
