@@ -208,6 +208,7 @@ nlohmann::json LiveSource::StatsJson() const
         {"rtp_sequence_gaps", rtp.gaps},
         {"rtp_packets_lost", rtp.lost},
         {"rtp_out_of_order", rtp.outOfOrder},
+        {"rtp_restarts", rtp.restarts},
         {"rtp_malformed", rtp.malformed},
         {"receive_buffer_bytes", receiver_.ReceiveBufferBytes()},
         {"kernel_timestamps", receiver_.KernelTimestamps()},

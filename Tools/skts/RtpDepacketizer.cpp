@@ -33,9 +33,19 @@ void RtpDepacketizer::CountSequence(uint16_t sequence)
     if (haveSequence_) {
         const auto jump = static_cast<uint16_t>(sequence - expected_);
         if (jump >= kMaxForwardJump) {
+            if (haveStray_ && sequence == static_cast<uint16_t>(stray_ + 1)) {
+                haveStray_ = false;
+                --counts_.outOfOrder; // the stray began the new sequence
+                ++counts_.restarts;
+                expected_ = static_cast<uint16_t>(sequence + 1);
+                return;
+            }
+            haveStray_ = true;
+            stray_ = sequence;
             ++counts_.outOfOrder;
             return;
         }
+        haveStray_ = false;
         if (jump > 0) {
             ++counts_.gaps;
             counts_.lost += jump;

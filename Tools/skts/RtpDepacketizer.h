@@ -13,6 +13,7 @@ struct RtpCounts {
     uint64_t gaps = 0;         // places where sequence numbers were missing
     uint64_t lost = 0;         // sequence numbers missing in all
     uint64_t outOfOrder = 0;   // late or repeated sequence numbers
+    uint64_t restarts = 0;     // the sender started a new sequence
     uint64_t malformed = 0;    // datagrams dropped because their RTP header did not fit
 };
 
@@ -40,6 +41,10 @@ private:
     bool detect_;
     bool haveSequence_ = false;
     uint16_t expected_ = 0;
+    // A far jump is taken as a late datagram, unless the next one follows it: then the
+    // sender has started a new sequence.
+    bool haveStray_ = false;
+    uint16_t stray_ = 0;
     RtpCounts counts_;
 };
 
