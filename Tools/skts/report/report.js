@@ -123,7 +123,8 @@
     pcrSeries.push({ label: hex(p.pid) + " accuracy", stroke: colour(2 * i), width: 2, spanGaps: true });
     pcrSeries.push({ label: hex(p.pid) + " jitter", stroke: colour(2 * i + 1), width: 2, dash: [4, 3], spanGaps: true });
   });
-  plot("PCR accuracy and jitter per PCR PID (worst per second)", { series: pcrSeries, axes: [timeAxis, { label: "ns", size: 70 }] },
+  plot("PCR accuracy and jitter per PCR PID (worst per second)", { series: pcrSeries,
+    axes: [timeAxis, { label: "\u00b5s", size: 70, values: (u, vals) => vals.map((v) => +(v / 1000).toFixed(3)) }] },
     align(pcr.map((p) => ({ t: p.t, values: [p.accuracy_max_ns, p.jitter_max_ns] }))));
 
   const margins = series.pts_margin || [];
