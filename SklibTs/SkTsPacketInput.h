@@ -22,8 +22,29 @@ public:
     virtual int32_t SetBitrate(int32_t bitrate) = 0;
 };
 
+// A packet input that also tells where each packet lies in the bytes written, and that takes
+// the packets' times from its caller when the bytes come with an arrival time of their own
+// (datagrams from a network) instead of deriving them from the byte count.
+class SkTsPacketInputEx : public SkTsPacketInput {
+public:
+    // Consumes the bytes like Write, but stamps every packet they complete with `time` (54 MHz
+    // ticks); a later Write's byte clock goes on from `time`.
+    virtual void WriteAt(const uint8_t* bytes, uint32_t count, int64_t time) = 0;
+    // The packet being handed to the analyser: its index among the packets handed on so far
+    // and the offset of its first byte from the first byte written. While SetSync runs, the
+    // packet found or the packet that broke the sync (not handed on: the index it would have).
+    // Read it in the analyser's callbacks, which run within the write.
+    struct PacketPosition {
+        uint64_t index = 0;
+        uint64_t offset = 0;
+    };
+    virtual PacketPosition CurrentPacket() const = 0;
+};
+
 // A packet input feeding `analyser` (not owned); bitrate <= 0 means 10,000,000 bit/s.
 // The caller owns the result.
 SkTsPacketInput* CreateTsPacketInput(SkTsInfo* analyser, int32_t bitrate);
+// The same input, with the extended interface.
+SkTsPacketInputEx* CreateTsPacketInputEx(SkTsInfo* analyser, int32_t bitrate);
 
 } // namespace SklibTs

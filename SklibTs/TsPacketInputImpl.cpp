@@ -14,6 +14,11 @@ SkTsPacketInput* CreateTsPacketInput(SkTsInfo* analyser, int32_t bitrate)
     return new (std::nothrow) TsPacketInputImpl(analyser, bitrate);
 }
 
+SkTsPacketInputEx* CreateTsPacketInputEx(SkTsInfo* analyser, int32_t bitrate)
+{
+    return new (std::nothrow) TsPacketInputImpl(analyser, bitrate);
+}
+
 TsPacketInputImpl::TsPacketInputImpl(SkTsInfo* analyser, int32_t bitrate)
     : analyser_(analyser), bitrate_(bitrate > 0 ? bitrate : kDefaultBitrate)
 {
@@ -25,6 +30,17 @@ int32_t TsPacketInputImpl::SetBitrate(int32_t bitrate)
     bits_ = 0;
     bitrate_ = bitrate < 1 ? kDefaultBitrate : bitrate;
     return bitrate_;
+}
+
+void TsPacketInputImpl::WriteAt(const uint8_t* bytes, uint32_t count, int64_t time)
+{
+    arrivalGiven_ = true;
+    arrival_ = time;
+    Write(bytes, count);
+    arrivalGiven_ = false;
+    base_ = time;
+    bits_ = 0;
+    now_ = time;
 }
 
 void TsPacketInputImpl::AdvanceTime(uint32_t bytes)
@@ -92,14 +108,17 @@ uint32_t TsPacketInputImpl::SearchSync()
         const bool match204 = b[i + 204] == kSyncByte && b[i + 408] == kSyncByte &&
                               b[i + 612] == kSyncByte && b[i + 816] == kSyncByte;
         if (match188 || match204) {
+            current_ = {delivered_, consumed_ + i};
             analyser_->SetSync(true);
             analyser_->packetSize = match188 ? kTsPacketSize : kTsPacketSize204;
             badSyncs_ = 0;
             AdvanceTime(i);
+            consumed_ += i;
             return i;
         }
     }
     AdvanceTime(lastStart + 1);
+    consumed_ += lastStart + 1;
     return lastStart + 1;
 }
 
@@ -109,6 +128,7 @@ uint32_t TsPacketInputImpl::DeliverPackets(const uint8_t* bytes, uint32_t count)
     const uint32_t packetSize = analyser_->packetSize;
     while (analyser_->inSync && count - delivered >= packetSize) {
         const uint8_t* packet = bytes + delivered;
+        current_ = {delivered_, consumed_};
         if (packet[0] == kSyncByte) {
             badSyncs_ = 0;
         } else if (badSyncs_ < 2) {
@@ -118,9 +138,11 @@ uint32_t TsPacketInputImpl::DeliverPackets(const uint8_t* bytes, uint32_t count)
             analyser_->SetSync(false);
             break;
         }
-        const int64_t time = now_;
+        const int64_t time = arrivalGiven_ ? arrival_ : now_;
         analyser_->ProcessPacket(packet, packetSize, &time);
         AdvanceTime(kTsPacketSize);
+        consumed_ += packetSize;
+        ++delivered_;
         delivered += packetSize;
     }
     return delivered;

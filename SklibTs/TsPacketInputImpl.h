@@ -6,7 +6,7 @@
 
 namespace SklibTs {
 
-class TsPacketInputImpl final : public SkTsPacketInput {
+class TsPacketInputImpl final : public SkTsPacketInputEx {
 public:
     static constexpr int32_t kDefaultBitrate = 10'000'000;
     // Five sync bytes at 204-byte spacing need 817 bytes after the first; a search runs once
@@ -18,6 +18,8 @@ public:
 
     void Write(const uint8_t* bytes, uint32_t count) override;
     int32_t SetBitrate(int32_t bitrate) override;
+    void WriteAt(const uint8_t* bytes, uint32_t count, int64_t time) override;
+    PacketPosition CurrentPacket() const override { return current_; }
 
     int64_t Now() const { return now_; }
 
@@ -38,6 +40,13 @@ private:
     int64_t base_ = 0;
     int64_t bits_ = 0;
     int32_t badSyncs_ = 0;
+    // Bytes that have left the input: delivered in packets or dropped by the sync search.
+    uint64_t consumed_ = 0;
+    uint64_t delivered_ = 0; // packets handed to the analyser
+    PacketPosition current_;
+    // Set for the duration of a WriteAt: the time every packet it completes gets.
+    bool arrivalGiven_ = false;
+    int64_t arrival_ = 0;
 };
 
 } // namespace SklibTs

@@ -5,6 +5,8 @@ skts_missing=""
 for p in $skts_packages; do
   dpkg -s "$p" >/dev/null 2>&1 || skts_missing="$skts_missing $p"
 done
+# npm installs the report page's charting library at build time; some Node.js packages bring it.
+command -v npm >/dev/null 2>&1 || skts_missing="$skts_missing nodejs npm"
 if [ -n "$skts_missing" ]; then
   echo "installing:$skts_missing" >&2
   sudo_cmd=""

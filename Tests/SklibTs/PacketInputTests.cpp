@@ -163,3 +163,104 @@ TEST_F(PacketInputFixture, SurvivesArbitraryBytes)
     EXPECT_EQ(analyser->packetsProcessed, allSync.size() / 188);
     input->Write(nullptr, 0);
 }
+
+namespace {
+
+struct Located {
+    uint64_t index;
+    uint64_t offset;
+    int64_t time;
+};
+
+// The extended input: every packet with the offset the input gives for it, and the offset it
+// gives at each loss of sync.
+class LocatingInputFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        packets.clear();
+        lossOffsets.clear();
+        input.reset();
+        analyser.reset(CreateTsInfo());
+        input.reset(CreateTsPacketInputEx(analyser.get(), 10'000'000));
+        analyser->AddPacketCallback(&LocatingInputFixture::OnPacket, this);
+        analyser->AddIndicatorReportCallback(1u, &LocatingInputFixture::OnSyncLoss, this);
+    }
+    static void OnPacket(void* context, const uint8_t*, uint32_t, const int64_t* time)
+    {
+        auto& self = *static_cast<LocatingInputFixture*>(context);
+        const auto position = self.input->CurrentPacket();
+        self.packets.push_back({position.index, position.offset, *time});
+    }
+    static void OnSyncLoss(void* context, uint32_t, const IndicatorRecord&)
+    {
+        auto& self = *static_cast<LocatingInputFixture*>(context);
+        self.lossOffsets.push_back(self.input->CurrentPacket().offset);
+    }
+
+    std::unique_ptr<SkTsInfo> analyser;
+    std::unique_ptr<SkTsPacketInputEx> input;
+    std::vector<Located> packets;
+    std::vector<uint64_t> lossOffsets;
+};
+
+} // namespace
+
+TEST_F(LocatingInputFixture, GivesEveryPacketsOffsetWhateverTheChunkingAndAcrossSyncLoss)
+{
+    // 100 bytes that are no packet, then 40 packets of which 10, 11 and 12 lose their sync byte.
+    std::vector<uint8_t> stream(100, 0x11);
+    const auto packetsPart = SktsTest::MakeStream(0x100, 40);
+    stream.insert(stream.end(), packetsPart.begin(), packetsPart.end());
+    for (size_t k : {10u, 11u, 12u})
+        stream[100 + k * 188] = 0x00;
+
+    std::vector<std::vector<Located>> runs;
+    for (const size_t chunk : {size_t{1}, size_t{187}, size_t{1316}, stream.size()}) {
+        SetUp();
+        for (size_t at = 0; at < stream.size(); at += chunk)
+            input->Write(stream.data() + at, static_cast<uint32_t>(std::min(chunk, stream.size() - at)));
+        // Packets 0 to 9, then 13 onwards: 10 and 11 go to the analyser, which stops at their
+        // sync byte (no callback), and 12 breaks the sync.
+        ASSERT_EQ(packets.size(), 10u + 27u) << "chunk " << chunk;
+        for (size_t i = 0; i < packets.size(); ++i) {
+            const uint64_t inStream = i < 10 ? i : i + 3;
+            EXPECT_EQ(packets[i].offset, 100 + inStream * 188) << "chunk " << chunk << ", packet " << i;
+            EXPECT_EQ(packets[i].index, i < 10 ? i : i + 2) << "chunk " << chunk << ", packet " << i;
+        }
+        // The third bad packet in a row, the one that is not delivered, broke the sync.
+        ASSERT_EQ(lossOffsets.size(), 1u);
+        EXPECT_EQ(lossOffsets[0], 100u + 12 * 188);
+        runs.push_back(packets);
+    }
+    // The offsets change nothing in the times: the byte clock still counts every byte.
+    for (size_t i = 0; i < runs[0].size(); ++i)
+        EXPECT_EQ(runs[0][i].time, runs[3][i].time);
+    EXPECT_EQ(runs[3][0].time, 100 * 8 * 54'000'000LL / 10'000'000);
+}
+
+TEST_F(LocatingInputFixture, WriteAtStampsThePacketsEachWriteCompletes)
+{
+    const auto stream = SktsTest::MakeStream(0x100, 21);
+    // Datagrams of seven packets, then one cut in the middle of a packet.
+    input->WriteAt(stream.data(), 7 * 188, 1'000'000);
+    input->WriteAt(stream.data() + 7 * 188, 7 * 188 + 100, 5'000'000);
+    input->WriteAt(stream.data() + 14 * 188 + 100, 7 * 188 - 100, 9'000'000);
+    ASSERT_EQ(packets.size(), 21u);
+    for (size_t i = 0; i < 7; ++i)
+        EXPECT_EQ(packets[i].time, 1'000'000) << i;
+    for (size_t i = 7; i < 14; ++i)
+        EXPECT_EQ(packets[i].time, 5'000'000) << i;
+    // Packet 14 began in the second datagram but arrived whole with the third.
+    for (size_t i = 14; i < 21; ++i)
+        EXPECT_EQ(packets[i].time, 9'000'000) << i;
+    for (size_t i = 0; i < packets.size(); ++i)
+        EXPECT_EQ(packets[i].offset, i * 188);
+
+    // A plain write goes on from the last arrival time at the byte clock's pace.
+    const auto more = SktsTest::MakeStream(0x100, 2);
+    input->Write(more.data(), static_cast<uint32_t>(more.size()));
+    ASSERT_EQ(packets.size(), 23u);
+    EXPECT_EQ(packets[21].time, 9'000'000);
+    EXPECT_EQ(packets[22].time, 9'000'000 + 8121);
+}

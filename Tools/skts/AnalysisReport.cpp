@@ -233,4 +233,23 @@ void PrintAnalysisReport(const nlohmann::json& report, std::ostream& out)
     }
 }
 
+void PrintLiveStats(const nlohmann::json& live, std::ostream& out)
+{
+    out << "\nNetwork input " << ForTerminal(live["address"].get<std::string>()) << '\n';
+    out << "  datagrams         " << live["datagrams"].get<uint64_t>() << " (" << live["bytes"].get<uint64_t>()
+        << " bytes of transport stream" << (live["rtp"].get<bool>() ? ", in RTP" : "") << ")\n";
+    if (live["rtp"].get<bool>()) {
+        out << "  RTP sequence gaps " << live["rtp_sequence_gaps"].get<uint64_t>() << " ("
+            << live["rtp_packets_lost"].get<uint64_t>() << " datagrams lost, "
+            << live["rtp_out_of_order"].get<uint64_t>() << " out of order)\n";
+    }
+    if (live["truncated_datagrams"].get<uint64_t>() > 0)
+        out << "  truncated         " << live["truncated_datagrams"].get<uint64_t>() << " datagrams\n";
+    out << "  receive buffer    " << live["receive_buffer_bytes"].get<int64_t>() << " bytes granted\n";
+    out << "  arrival times     " << (live["kernel_timestamps"].get<bool>() ? "kernel time stamps" : "time of receipt")
+        << '\n';
+    out << "  ran               " << live["elapsed_s"].get<double>() << " s, ended by "
+        << live["end"].get<std::string>() << '\n';
+}
+
 } // namespace Skts

@@ -4,16 +4,14 @@
 #include <iostream>
 #include <memory>
 
-#include "AnalyserTotals.h"
+#include "Analysis.h"
 #include "AnalysisReport.h"
 #include "ByteSource.h"
 #include "CommandError.h"
-#include "ConformanceCollector.h"
-#include "EventCoalescer.h"
+#include "CommandOptions.h"
 #include "EventWriter.h"
 #include "MuxRate.h"
-#include "SkTsInfo.h"
-#include "SkTsPacketInput.h"
+#include "ProgressDisplay.h"
 #include "StdoutSink.h"
 
 namespace Skts {
@@ -38,18 +36,6 @@ void WriteRemainingKeys(const nlohmann::json& report, std::ostream& out)
     out << "\n}\n";
 }
 
-nlohmann::json ChangesJson(const AnalyserTotals& totals)
-{
-    nlohmann::json changes = nlohmann::json::array();
-    for (const TransportStreamChange& change : totals.Changes()) {
-        changes.push_back({{"packet", change.packet},
-                           {"time_ms", TicksToMs(change.time)},
-                           {"old_transport_stream_id", change.oldId},
-                           {"new_transport_stream_id", change.newId}});
-    }
-    return changes;
-}
-
 } // namespace
 
 void AddAnalyzeCommand(CLI::App& app, StdoutSink& out, int& exitCode)
@@ -58,7 +44,7 @@ void AddAnalyzeCommand(CLI::App& app, StdoutSink& out, int& exitCode)
     CLI::App* command = app.add_subcommand(
         "analyze", "Analyse a transport stream: packet size and sync, programs, per-PID bit rates and stream "
                    "properties, PCR accuracy and jitter, and the conformance indicators raised.");
-    command->add_option("input", options->input, "Transport-stream file, or - for standard input")->required();
+    command->add_option("input", options->input, kInputHelp)->required();
     command->add_option("--chunk", options->chunkSize,
                         "Bytes handed to the packet input per write (default 65536); any chunking gives the same result")
         ->check(CLI::Range(size_t{1}, size_t{64} << 20));
@@ -84,17 +70,22 @@ void AddAnalyzeCommand(CLI::App& app, StdoutSink& out, int& exitCode)
                                             CLI::ignore_case));
     command->add_flag("--json", options->json, "Print one JSON document instead of the readable summary");
     command->add_flag("--events", options->events,
-                      "Print each conformance report as it happens (with --json: an \"events\" array)");
+                      "Print each conformance report and each change in the stream's life (PCR jumps and wraps, "
+                      "PTS wraps, PAT/PMT changes, PIDs appearing and vanishing, sync lost and found) as it "
+                      "happens, with packet index and byte offset (with --json: an \"events\" array)");
+    AddLiveOptions(*command, options->live, true);
+    AddQuietFlag(*command, options->quiet);
     command->callback([options, &out, &exitCode] { exitCode = RunAnalyze(*options, out); });
 }
 
 int RunAnalyze(const AnalyzeOptions& options, StdoutSink& sink)
 {
-    ByteSource source(options.input);
+    ByteSource source(options.input, options.live);
     if (!source.IsOpen())
         throw CommandError(source.Error());
 
-    int32_t bitrate = options.bitrate;
+    // A network input has an arrival clock of its own; a file's times come from a bit rate.
+    int32_t bitrate = source.IsLive() ? kFallbackBitrate : options.bitrate;
     if (bitrate <= 0) {
         const std::vector<uint8_t>& start = source.Peek(kMuxRateProbeBytes);
         bitrate = EstimateMuxRate(start.data(), start.size());
@@ -102,59 +93,43 @@ int RunAnalyze(const AnalyzeOptions& options, StdoutSink& sink)
             bitrate = kFallbackBitrate;
     }
 
-    const std::unique_ptr<SklibTs::SkTsInfo> analyser(SklibTs::CreateTsInfo());
-    const std::unique_ptr<SklibTs::SkTsPacketInput> input(SklibTs::CreateTsPacketInput(analyser.get(), bitrate));
-    if (!analyser || !input)
-        throw CommandError("out of memory");
-    analyser->SetSiStandard(options.siStandard);
-
     // Events are written as they happen (runs folded), so memory does not grow with them.
     std::ostream& out = sink.Stream();
     EventWriter writer(out, options.json);
-    EventCoalescer events([&writer](const AnalyserEvent& event) { writer.Write(event); });
-    EventCoalescer* eventLog = options.events ? &events : nullptr;
-    AnalyserTotals totals(*analyser, [eventLog](const TransportStreamChange& change) {
-        if (eventLog != nullptr)
-            eventLog->Add(ChangeEvent(change));
-    });
-    ConformanceCollector conformance(*analyser, totals, eventLog);
-    if (eventLog != nullptr)
+    Analysis::Settings settings;
+    settings.bitrate = bitrate;
+    settings.siStandard = options.siStandard;
+    settings.timeline = options.events;
+    Analysis analysis(settings, options.events ? Analysis::EventSink([&writer](const AnalyserEvent& event) {
+                                                     writer.Write(event);
+                                                 })
+                                               : Analysis::EventSink());
+    if (options.events)
         writer.Begin();
 
-    const int64_t bytesRead = source.ReadAll(options.chunkSize, [&](const uint8_t* data, uint32_t size) {
-        input->Write(data, size);
-        return !conformance.Failed() && !sink.Failed();
-    });
-    conformance.RethrowFailure();
+    ProgressDisplay progress(std::cerr, !options.quiet && ProgressDisplay::StderrIsTerminal(), source.Size());
+    const int64_t bytesRead =
+        analysis.Read(source, options.chunkSize, progress, [&sink] { return !sink.Failed(); });
     if (sink.Failed())
         throw CommandError(sink.Error());
     if (bytesRead < 0)
         throw CommandError(source.Error());
     if (bytesRead == 0)
-        throw CommandError(source.Name() + " is empty");
-
-    SklibTs::SkTsInfoLock lock(*analyser);
-    if (totals.Packets() == 0)
+        throw CommandError(source.Name() + (source.IsLive() ? " gave no transport-stream bytes" : " is empty"));
+    if (analysis.Packets() == 0)
         throw CommandError("no transport-stream sync found in " + source.Name());
-    if (eventLog != nullptr) {
-        events.Flush();
+    if (options.events) {
+        analysis.FlushEvents();
         writer.End();
     }
 
-    nlohmann::json report = BuildAnalysisReport(*analyser, bytesRead);
-    // The analyser's counters restart when the transport_stream_id changes; these cover the input.
-    report["packets"] = totals.Packets();
-    report["sync_byte_errors"] = totals.SyncByteErrors();
-    report["transport_errors"] = totals.TransportErrors();
-    report["bytes_outside_packets"] = static_cast<uint64_t>(bytesRead) - totals.PacketBytes();
-    report["transport_stream_changes"] = ChangesJson(totals);
-    report["transport_stream_change_count"] = totals.ChangeCount();
-    report["tables_dropped"] = totals.TablesDropped();
-    report["analysis_bitrate"] = bitrate;
-    report["indicators"] = conformance.IndicatorsJson();
-    conformance.AddPcrJson(report["pids"]);
+    nlohmann::json report = analysis.Report(bytesRead);
+    if (const LiveSource* live = source.Live()) {
+        report["analysis_bitrate"] = 0; // times are the datagrams' arrival times
+        report["live"] = live->StatsJson();
+    }
     if (options.json) {
-        if (eventLog != nullptr)
+        if (options.events)
             WriteRemainingKeys(report, out);
         else
             out << report.dump(1, ' ', false, kJsonErrors) << '\n';
@@ -164,10 +139,12 @@ int RunAnalyze(const AnalyzeOptions& options, StdoutSink& sink)
         PrintAnalysisReport(report, out);
         PrintPcrStatistics(report["pids"], out);
         PrintIndicators(report["indicators"], out);
+        if (report.contains("live"))
+            PrintLiveStats(report["live"], out);
     }
     if (sink.Failed())
         throw CommandError(sink.Error());
-    return 0;
+    return LiveRunExitCode(source);
 }
 
 } // namespace Skts

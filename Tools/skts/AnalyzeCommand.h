@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "LiveSource.h"
+
 namespace CLI {
 class App;
 }
@@ -17,6 +19,8 @@ struct AnalyzeOptions {
     bool json = false;
     bool events = false;
     int32_t siStandard = 2; // DVB, since most streams are DVB
+    bool quiet = false;
+    LiveOptions live;
 };
 
 // Adds the "analyze" subcommand; its callback runs the analysis, prints to out and sets exitCode.

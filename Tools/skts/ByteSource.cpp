@@ -11,8 +11,18 @@
 
 namespace Skts {
 
-ByteSource::ByteSource(const std::string& path) : name_(path == "-" ? "standard input" : path)
+ByteSource::ByteSource(const std::string& path, const LiveOptions& live)
+    : name_(path == "-" ? "standard input" : path)
 {
+    if (LiveAddress::IsLive(path)) {
+        LiveAddress address;
+        if (!LiveAddress::Parse(path, address, error_))
+            return;
+        live_ = std::make_unique<LiveSource>(address, live);
+        if (!live_->IsOpen())
+            error_ = live_->Error();
+        return;
+    }
     if (path == "-") {
         file_ = stdin;
 #if defined(_WIN32)
@@ -31,6 +41,11 @@ ByteSource::ByteSource(const std::string& path) : name_(path == "-" ? "standard 
         return;
     }
     ownsFile_ = true;
+    if (std::filesystem::is_regular_file(path, ec)) {
+        const auto bytes = std::filesystem::file_size(path, ec);
+        if (!ec)
+            size_ = static_cast<int64_t>(bytes);
+    }
 }
 
 ByteSource::~ByteSource()
@@ -41,6 +56,8 @@ ByteSource::~ByteSource()
 
 const std::vector<uint8_t>& ByteSource::Peek(size_t bytes)
 {
+    if (live_)
+        return PeekLive(bytes);
     if (ahead_.size() < bytes && error_.empty()) {
         const size_t had = ahead_.size();
         ahead_.resize(bytes);
@@ -56,6 +73,8 @@ int64_t ByteSource::Read(uint8_t* buffer, size_t size)
 {
     if (!error_.empty())
         return -1;
+    if (live_)
+        return ReadLive(buffer, size);
     if (aheadServed_ < ahead_.size()) {
         const size_t count = std::min(size, ahead_.size() - aheadServed_);
         std::memcpy(buffer, ahead_.data() + aheadServed_, count);
@@ -79,6 +98,8 @@ int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<bool(const uin
 {
     if (!error_.empty())
         return -1;
+    if (live_)
+        return ReadAllLive(chunkSize, sink);
     int64_t total = 0;
     for (size_t offset = 0; offset < ahead_.size(); offset += chunkSize) {
         const size_t size = std::min(chunkSize, ahead_.size() - offset);
@@ -105,6 +126,76 @@ int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<bool(const uin
                 return total;
         }
     }
+}
+
+bool ByteSource::NextDatagram()
+{
+    pending_.clear();
+    pendingServed_ = 0;
+    if (!aheadDatagrams_.empty()) {
+        // The peeked datagrams go first, one at a time, with their own arrival times.
+        const auto [end, arrival] = aheadDatagrams_.front();
+        pending_.assign(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(end));
+        ahead_.erase(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(end));
+        aheadDatagrams_.erase(aheadDatagrams_.begin());
+        for (auto& datagram : aheadDatagrams_)
+            datagram.first -= end;
+        arrivalNs_ = arrival;
+        return true;
+    }
+    const uint8_t* data = nullptr;
+    int64_t arrival = 0;
+    const int64_t got = live_->Next(data, arrival);
+    if (got < 0)
+        error_ = live_->Error();
+    if (got <= 0)
+        return false;
+    pending_.assign(data, data + got);
+    arrivalNs_ = arrival;
+    return true;
+}
+
+const std::vector<uint8_t>& ByteSource::PeekLive(size_t bytes)
+{
+    const double until = live_->ElapsedSeconds() + kLivePeekSeconds;
+    while (ahead_.size() < bytes && error_.empty() && live_->Ended() == LiveSource::End::None &&
+           live_->ElapsedSeconds() < until) {
+        const uint8_t* data = nullptr;
+        int64_t arrival = 0;
+        const int64_t got = live_->Next(data, arrival);
+        if (got < 0)
+            error_ = live_->Error();
+        if (got <= 0)
+            break;
+        ahead_.insert(ahead_.end(), data, data + got);
+        aheadDatagrams_.emplace_back(ahead_.size(), arrival);
+    }
+    return ahead_;
+}
+
+int64_t ByteSource::ReadLive(uint8_t* buffer, size_t size)
+{
+    if (pendingServed_ == pending_.size() && !NextDatagram())
+        return error_.empty() ? 0 : -1;
+    const size_t count = std::min(size, pending_.size() - pendingServed_);
+    std::memcpy(buffer, pending_.data() + pendingServed_, count);
+    pendingServed_ += count;
+    return static_cast<int64_t>(count);
+}
+
+int64_t ByteSource::ReadAllLive(size_t chunkSize, const std::function<bool(const uint8_t*, uint32_t)>& sink)
+{
+    int64_t total = 0;
+    while (NextDatagram()) {
+        for (size_t offset = 0; offset < pending_.size(); offset += chunkSize) {
+            const size_t size = std::min(chunkSize, pending_.size() - offset);
+            total += static_cast<int64_t>(size);
+            if (!sink(pending_.data() + offset, static_cast<uint32_t>(size)))
+                return total;
+        }
+        pendingServed_ = pending_.size();
+    }
+    return error_.empty() ? total : -1;
 }
 
 } // namespace Skts

@@ -3,11 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "AnalyserTotals.h"
 #include "AnalysisReport.h"
-#include "EventCoalescer.h"
 #include "EventWriter.h"
 #include "SkTsInfo.h"
+#include "SkTsPacketInput.h"
 #include "TerminalText.h"
 
 namespace Skts {
@@ -42,13 +41,21 @@ std::string LocationText(const nlohmann::json& location)
 
 } // namespace
 
-ConformanceCollector::ConformanceCollector(SklibTs::SkTsInfo& analyser, const AnalyserTotals& totals,
-                                           EventCoalescer* events)
-    : totals_(totals), events_(events)
+ConformanceCollector::ConformanceCollector(SklibTs::SkTsInfo& analyser, const SklibTs::SkTsPacketInputEx& input,
+                                           EventSink events)
+    : input_(input), events_(std::move(events))
 {
     analyser.AddIndicatorStateCallback(kAllIndicators, &ConformanceCollector::OnState, this);
     analyser.AddIndicatorReportCallback(kAllIndicators, &ConformanceCollector::OnReport, this);
     analyser.AddAllPcrStatisticsCallback(&ConformanceCollector::OnPcrStatistics, this);
+}
+
+uint32_t ConformanceCollector::ActiveCount() const
+{
+    uint32_t active = 0;
+    for (const auto& record : records_)
+        active += record.active ? 1 : 0;
+    return active;
 }
 
 void ConformanceCollector::RethrowFailure() const
@@ -71,10 +78,12 @@ void ConformanceCollector::OnReport(void* context, uint32_t index, const SklibTs
         return;
     try {
         self.records_[index] = record;
-        if (self.events_ == nullptr)
+        if (!self.events_)
             return;
+        const auto position = self.input_.CurrentPacket();
         AnalyserEvent event;
-        event.packet = self.totals_.Packets();
+        event.packet = position.index;
+        event.offset = position.offset;
         event.timeMs = TicksToMs(record.time);
         event.index = static_cast<int32_t>(index);
         event.name = SklibTs::IndicatorName(index);
@@ -82,7 +91,7 @@ void ConformanceCollector::OnReport(void* context, uint32_t index, const SklibTs
         event.value = record.value;
         event.location = {record.location.pid, record.location.table_id, record.location.table_id_extension,
                           record.location.ext2, record.location.ext3};
-        self.events_->Add(std::move(event));
+        self.events_(std::move(event));
     } catch (...) {
         self.failure_ = std::current_exception();
     }

@@ -5,25 +5,28 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "ConformanceTypes.h"
+#include "EventCoalescer.h"
 
 namespace SklibTs {
 class SkTsInfo;
+class SkTsPacketInputEx;
 }
 
 namespace Skts {
 
-class AnalyserTotals;
-class EventCoalescer;
 
 class ConformanceCollector {
 public:
-    // Registers with the analyser; `events` (may be null) receives every report as it happens.
-    ConformanceCollector(SklibTs::SkTsInfo& analyser, const AnalyserTotals& totals, EventCoalescer* events);
+    using EventSink = std::function<void(AnalyserEvent)>;
+    // Registers with the analyser; `events` (may be empty) receives every report as it happens,
+    // with the packet the input was handing on.
+    ConformanceCollector(SklibTs::SkTsInfo& analyser, const SklibTs::SkTsPacketInputEx& input, EventSink events);
     ConformanceCollector(const ConformanceCollector&) = delete;
     ConformanceCollector& operator=(const ConformanceCollector&) = delete;
 
@@ -34,6 +37,8 @@ public:
     // Nothing may be thrown through the analyser: a callback that failed keeps its exception,
     // and the command rethrows it after the write that called it.
     bool Failed() const { return failure_ != nullptr; }
+    // Indicators active now.
+    uint32_t ActiveCount() const;
     void RethrowFailure() const;
 
 private:
@@ -44,8 +49,8 @@ private:
 
     std::array<SklibTs::IndicatorRecord, SklibTs::kIndicatorCount> records_{};
     std::map<uint32_t, SklibTs::PcrStatistics> pcr_;
-    const AnalyserTotals& totals_;
-    EventCoalescer* events_;
+    const SklibTs::SkTsPacketInputEx& input_;
+    EventSink events_;
     std::exception_ptr failure_;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <algorithm>
+#include <iostream>
 #include <limits>
 #include <map>
 #include <memory>
@@ -12,9 +13,11 @@
 #include "AnalyserTotals.h"
 #include "ByteSource.h"
 #include "CommandError.h"
+#include "CommandOptions.h"
 #include "PidText.h"
 #include "Demuxer.h"
 #include "OutputFiles.h"
+#include "ProgressDisplay.h"
 #include "SkTsInfo.h"
 #include "SkTsTypes.h"
 #include "StdoutSink.h"
@@ -73,6 +76,7 @@ public:
 
     bool Commit() { return files_.Commit(); }
     const std::string& FilesError() const { return files_.Error(); }
+    int64_t Bitrate() const { return engine_.BitRate(); }
 
     nlohmann::json Report() const
     {
@@ -222,7 +226,7 @@ void AddDemuxCommand(CLI::App& app, StdoutSink& out, int& exitCode)
         "Demultiplex PES payloads of PIDs to DIR/0xNNNN.es. Packet times follow the engine's bit rate: from the "
         "wall clock at first (a file has no arrival clock, so that measures reading speed), then from the PCRs "
         "once a PCR PID is stable.");
-    command->add_option("input", options->input, "Transport-stream file, or - for standard input")->required();
+    command->add_option("input", options->input, kInputHelp)->required();
     command->add_option("-o,--output", options->outputDir, "Folder for the .es files (default ./out)");
     command->add_option("--pid", options->pids,
                         "Map this PID from the first byte (decimal, or hex with 0x); repeatable. Without it every "
@@ -230,6 +234,8 @@ void AddDemuxCommand(CLI::App& app, StdoutSink& out, int& exitCode)
     command->add_option("--chunk", options->chunkSize, "Bytes handed to the engine per sample (default 65536)")
         ->check(CLI::Range(size_t{1}, size_t{64} << 20));
     command->add_flag("--json", options->json, "Print one JSON document instead of the summary");
+    AddLiveOptions(*command, options->live, true);
+    AddQuietFlag(*command, options->quiet);
     command->callback([options, &out, &exitCode] { exitCode = RunDemux(*options, out); });
 }
 
@@ -238,7 +244,7 @@ int RunDemux(const DemuxOptions& options, StdoutSink& sink)
     std::vector<uint32_t> pids;
     for (const std::string& text : options.pids)
         pids.push_back(ParsePid(text));
-    ByteSource source(options.input);
+    ByteSource source(options.input, options.live);
     if (!source.IsOpen())
         throw CommandError(source.Error());
     std::error_code ec;
@@ -256,8 +262,17 @@ int RunDemux(const DemuxOptions& options, StdoutSink& sink)
     }
     session.MapAllPrograms(pids.empty());
 
-    const int64_t bytesRead =
-        source.ReadAll(options.chunkSize, [&](const uint8_t* data, uint32_t size) { return session.Process(data, size); });
+    ProgressDisplay progress(std::cerr, !options.quiet && ProgressDisplay::StderrIsTerminal(), source.Size());
+    uint64_t bytesSoFar = 0;
+    const int64_t bytesRead = source.ReadAll(options.chunkSize, [&](const uint8_t* data, uint32_t size) {
+        bytesSoFar += size;
+        if (const LiveSource* live = source.Live())
+            progress.Live(live->ElapsedSeconds(), session.Bitrate(), 0);
+        else
+            progress.File(bytesSoFar);
+        return session.Process(data, size);
+    });
+    progress.Finish();
     if (!session.FilesError().empty())
         throw CommandError(session.FilesError());
     if (bytesRead < 0)
@@ -277,7 +292,7 @@ int RunDemux(const DemuxOptions& options, StdoutSink& sink)
         out << report.dump(1) << '\n';
     else
         PrintReport(report, out);
-    return 0;
+    return LiveRunExitCode(source);
 }
 
 } // namespace Skts

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "LiveSource.h"
+
 namespace CLI {
 class App;
 }
@@ -17,6 +19,8 @@ struct DemuxOptions {
     std::vector<std::string> pids;
     size_t chunkSize = 65536;
     bool json = false;
+    bool quiet = false;
+    LiveOptions live;
 };
 
 // Adds the "demux" subcommand; its callback runs the engine and sets exitCode.

@@ -10,6 +10,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <tuple>
 
@@ -17,12 +18,14 @@ namespace Skts {
 
 struct AnalyserEvent {
     uint64_t packet = 0;       // index of the packet being analysed (0-based, whole input)
+    uint64_t offset = 0;       // byte offset of that packet in the input
     double timeMs = 0.0;       // analyser time
     int32_t index = -1;        // indicator index; -1 for events that are not indicator reports
     std::string name;
     std::string message;
     double value = 0.0;
     std::array<uint32_t, 5> location{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+    nlohmann::json details;    // the values behind a timeline event (null for reports)
     // Of a run: how many reports it folds, and the last of them.
     uint64_t count = 1;
     uint64_t lastPacket = 0;

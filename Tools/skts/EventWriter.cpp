@@ -34,8 +34,10 @@ nlohmann::json EventWriter::ToJson(const AnalyserEvent& event)
         j["last_time_ms"] = event.lastTimeMs;
     if (event.index >= 0)
         j["location"] = event.location;
-    else
-        j["packet"] = event.packet;
+    j["packet"] = event.packet;
+    j["offset"] = event.offset;
+    if (!event.details.is_null())
+        j["details"] = event.details;
     return j;
 }
 
@@ -64,7 +66,7 @@ void EventWriter::Write(const AnalyserEvent& event)
                       event.lastTimeMs);
         out_ << run;
     }
-    out_ << ")\n";
+    out_ << ") at packet " << event.packet << ", byte " << event.offset << '\n';
 }
 
 void EventWriter::End()

@@ -17,6 +17,7 @@
 #include "AvTimeStamp.h"
 #include "ByteSource.h"
 #include "ComSupport.h"
+#include "CommandOptions.h"
 #include "CommandError.h"
 #include "PidText.h"
 #include "ComPtr.h"
@@ -534,7 +535,7 @@ void AddPlayCommand(CLI::App& app, StdoutSink& out, int& exitCode)
         "Play a transport stream through the demultiplexer filter in a filter graph, as an application does: "
         "the filter is created by its CLSID from the module registered with 'skts register', a source pushes the input in samples paced at its mux rate, output pins are created and mapped, and a "
         "sink per pin writes the payload to DIR/NAME.es and measures the samples' marks and times.");
-    command->add_option("input", options->input, "Transport-stream file, or - for standard input")->required();
+    command->add_option("input", options->input, kInputHelp)->required();
     command->add_option("--pin", options->pins,
                         "NAME=PID[,PID...][:video|audio|data]: an output pin carrying these PIDs (repeatable); "
                         "without it, one pin per elementary stream of the first program, named by PID");
@@ -551,13 +552,16 @@ void AddPlayCommand(CLI::App& app, StdoutSink& out, int& exitCode)
         ->check(CLI::IsMember({"demux", "system", "none"}));
     command->add_flag("--discard", options->discard, "Count what arrives but write no files");
     command->add_flag("--json", options->json, "Print one JSON document instead of the summary");
+    AddLiveOptions(*command, options->live, false);
     command->callback([options, &out, &exitCode] { exitCode = RunPlay(*options, out); });
 }
 
 int RunPlay(const PlayOptions& options, StdoutSink& out)
 {
     const ComApartment com;
-    ByteSource source(options.input);
+    LiveOptions live = options.live;
+    live.durationSeconds = options.duration;
+    ByteSource source(options.input, live);
     if (!source.IsOpen())
         throw CommandError(source.Error());
     const std::vector<uint8_t>& head = source.Peek(kSurveyBytes);
@@ -586,7 +590,7 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
     }
 
     const int32_t bitrate = survey.muxRate > 0 ? survey.muxRate : kFallbackBitrate;
-    if (!options.fast && survey.muxRate <= 0 && !options.json)
+    if (!options.fast && survey.muxRate <= 0 && !options.json && !source.IsLive())
         std::cerr << "skts: no usable PCRs in the first 8 MiB; pacing at " << bitrate << " bit/s\n";
 
     FlowProvider provider;
@@ -596,7 +600,7 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
         inputOptions.gate = [&provider] { return provider.WaitForRoom(kFastRecordsInFlight); };
         inputOptions.closingByte = true;
     } else {
-        inputOptions.bitrate = bitrate;
+        inputOptions.bitrate = source.IsLive() ? 0 : bitrate; // the network paces a live input
         reference = std::make_unique<ReferenceEngine>(sinks);
         inputOptions.observe = [&reference](const uint8_t* data, size_t size) { reference->Feed(data, size); };
     }
@@ -632,7 +636,7 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
         out.Stream() << report.dump(1) << '\n';
     else
         PrintReport(report, out.Stream());
-    return kExitSuccess;
+    return LiveRunExitCode(source);
 }
 
 } // namespace Skts

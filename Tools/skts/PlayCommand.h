@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "LiveSource.h"
+
 namespace CLI {
 class App;
 }
@@ -22,6 +24,7 @@ struct PlayOptions {
     std::string clock = "demux";
     bool discard = false;
     bool json = false;
+    LiveOptions live; // a network input's timeout; its duration is --duration
 };
 
 // Adds the "play" subcommand; its callback plays the input through the filter graph.

@@ -7,6 +7,7 @@
 #include "CommandError.h"
 #include "DemuxCommand.h"
 #include "PlayCommand.h"
+#include "ReportCommand.h"
 #include "StdoutSink.h"
 #include "RegisterCommand.h"
 
@@ -21,6 +22,7 @@ int Run(int argc, char** argv, Skts::StdoutSink& out)
     Skts::AddDemuxCommand(app, out, exitCode);
     Skts::AddPlayCommand(app, out, exitCode);
     Skts::AddRegisterCommands(app, out, exitCode);
+    Skts::AddReportCommand(app, out, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -1,0 +1,5 @@
+find_package(nlohmann_json REQUIRED)
+skts_add_test(SktsLiveTests LiveInputTests.cpp)
+target_link_libraries(SktsLiveTests PRIVATE nlohmann_json::nlohmann_json Threads::Threads)
+target_compile_definitions(SktsLiveTests PRIVATE SKTS_TOOL="$<TARGET_FILE:skts>")
+add_dependencies(SktsLiveTests skts)

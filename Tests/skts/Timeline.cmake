@@ -1,0 +1,5 @@
+find_package(nlohmann_json REQUIRED)
+skts_add_test(SktsTimelineTests TimelineEventTests.cpp)
+target_link_libraries(SktsTimelineTests PRIVATE nlohmann_json::nlohmann_json)
+target_compile_definitions(SktsTimelineTests PRIVATE SKTS_TOOL="$<TARGET_FILE:skts>")
+add_dependencies(SktsTimelineTests skts)
