@@ -30,7 +30,7 @@ int64_t RealtimeNs()
         .count();
 }
 
-int64_t SecondsToNs(double seconds) { return static_cast<int64_t>(std::llround(seconds * 1e9)); }
+[[maybe_unused]] int64_t SecondsToNs(double seconds) { return static_cast<int64_t>(std::llround(seconds * 1e9)); }
 
 const char* EndName(LiveSource::End end)
 {
