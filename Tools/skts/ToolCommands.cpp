@@ -57,7 +57,8 @@ void AddHelpCommand(CLI::App& app, StdoutSink& out)
     help->add_option("command", *name, "The command (without it: the tool's help with the list of commands)");
     help->callback([&app, &out, name] {
         if (name->empty()) {
-            out.Stream() << app.help();
+            // app.help() would describe the command selected, which is this one.
+            out.Stream() << app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal);
             return;
         }
         const CLI::App* command = CommandGuide(app).Find(*name);
