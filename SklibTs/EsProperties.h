@@ -1,7 +1,8 @@
 #pragma once
-// What the elementary-stream parsers know about one PID: the stream-property record (video
-// or audio, at most one), the stream_id of the last PES packet and the parser object that
-// some codings keep across packets.
+/// @file
+/// What the elementary-stream parsers know about one PID: the stream-property record (video
+/// or audio, at most one), the stream_id of the last PES packet and the parser object that
+/// some codings keep across packets.
 #include <cstdint>
 #include <memory>
 
@@ -22,15 +23,15 @@ public:
     EsProperties(const EsProperties&) = delete;
     EsProperties& operator=(const EsProperties&) = delete;
 
-    // For clients: the stored records (null when absent) and the last PES stream_id.
+    /// For clients: the stored records (null when absent) and the last PES stream_id.
     const VideoStreamInfo* Video() const { return video_.get(); }
     const AudioStreamInfo* Audio() const { return audio_.get(); }
     int32_t StreamId() const { return streamId_; }
 
-    // Forgets the records and the parser object, e.g. when the PID's stream kind changes.
+    /// Forgets the records and the parser object, e.g. when the PID's stream kind changes.
     void Clear();
 
-    // For the parsers and the merge rules. Storing one kind of record drops the other.
+    /// For the parsers and the merge rules. Storing one kind of record drops the other.
     VideoStreamInfo* MutableVideo() { return video_.get(); }
     AudioStreamInfo* MutableAudio() { return audio_.get(); }
     void SetVideo(std::unique_ptr<VideoStreamInfo> video);
@@ -40,7 +41,7 @@ public:
     void SetStreamId(int32_t streamId) { streamId_ = streamId; }
 
     VesParser* Parser() { return parser_.get(); }
-    // Type code of the parser object, kNoParser without one.
+    /// Type code of the parser object, kNoParser without one.
     int32_t ParserType() const;
     void SetParser(std::unique_ptr<VesParser> parser);
 

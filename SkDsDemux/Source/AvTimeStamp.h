@@ -1,6 +1,7 @@
 #pragma once
-// The time-stamp record of an input sample, a PES or an output sample. Shared between the
-// streaming thread, the delivery threads and the host by shared pointer.
+/// @file
+/// The time-stamp record of an input sample, a PES or an output sample. Shared between the
+/// streaming thread, the delivery threads and the host by shared pointer.
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -55,15 +56,15 @@ struct AvTimeStamp {
     bool stamped = false;
 };
 
-// The host's time-stamp provider, attached to filters through ISkDsAvTimeStamp. It is called from
-// the streaming thread and from every output pin's delivery thread at once, so it must be
-// thread-safe, and it must outlive every filter it is attached to.
+/// The host's time-stamp provider, attached to filters through ISkDsAvTimeStamp. It is called from
+/// the streaming thread and from every output pin's delivery thread at once, so it must be
+/// thread-safe, and it must outlive every filter it is attached to.
 struct AvTimeStampProvider {
-    // Fills record with a new record. parent is null for the record of an input sample and the
-    // record of the PES or sample a new one is derived from otherwise.
+    /// Fills record with a new record. parent is null for the record of an input sample and the
+    /// record of the PES or sample a new one is derived from otherwise.
     virtual void CreateRecord(std::shared_ptr<AvTimeStamp>& record, const std::shared_ptr<AvTimeStamp>& parent,
                               uint32_t sequence, int32_t sampleNumber, uint32_t kind) = 0;
-    // Called for every delivered media sample with 0 for a video record and 1 otherwise.
+    /// Called for every delivered media sample with 0 for a video record and 1 otherwise.
     virtual void OnMediaSample(int32_t videoOrOther, const std::shared_ptr<AvTimeStamp>& record) = 0;
 
 protected:

@@ -19,19 +19,20 @@ struct TableKey;
 class SkTable;
 } // namespace SklibTs
 
+/// The demultiplexer engine: sample intake, PCR tracking, bit rate and PES assembly.
 namespace DsDemux {
 
-// The demultiplexer engine: pushes sample bytes through the packet input into the analyser,
-// follows the PCRs for the bit rate and the sample times, and assembles the PES packets of
-// mapped PIDs.
+/// The demultiplexer engine: pushes sample bytes through the packet input into the analyser,
+/// follows the PCRs for the bit rate and the sample times, and assembles the PES packets of
+/// mapped PIDs.
 class Demuxer {
 public:
     using SampleTimeCallback = std::function<void(int64_t time, bool& flag)>;
 
     static constexpr int32_t kDefaultBitrate = 10'000'000;
-    // The bit rate is a 32-bit field: a wall-clock rate above this (reading from cache can
-    // exceed 2^31 bit/s) is held at it, and a PCR-derived rate above it, which no transport
-    // stream carries, is rejected rather than taken.
+    /// The bit rate is a 32-bit field: a wall-clock rate above this (reading from cache can
+    /// exceed 2^31 bit/s) is held at it, and a PCR-derived rate above it, which no transport
+    /// stream carries, is rejected rather than taken.
     static constexpr int64_t kMaxBitRate = 2'000'000'000;
     static constexpr uint32_t kNoPid = 0xFFFFFFFF;
 
@@ -44,7 +45,7 @@ public:
     HRESULT ProcessSample(const uint8_t* data, int32_t length);
     void Reset();
 
-    // PID mapping: installs or removes the entry of a PID.
+    /// PID mapping: installs or removes the entry of a PID.
     PidEntry& AddPid(uint32_t pid, PesCompleteFn onPesComplete, void* context);
     void RemovePid(int pid);
     PidEntry* Entry(uint32_t pid) const { return pid < pidTable.size() ? pidTable[pid].get() : nullptr; }
@@ -55,7 +56,7 @@ public:
     static void OnPacket(void* context, const uint8_t* packet, uint32_t size, const int64_t* ticks);
     static void OnTablesChanged(void* context, const SklibTs::TableKey* key, SklibTs::SkTable* table, uint16_t changed);
 
-    // State, readable by the filter and by tests.
+    /// State, readable by the filter and by tests.
     SklibTs::SkTsInfo* Analyser() const { return analyser.get(); }
     int32_t BitRate() const { return bitRate; }
     uint32_t TimingPcrPid() const { return timingPcrPid; }
@@ -71,7 +72,7 @@ private:
     void MeasureWallClockRate(int64_t now);
     void AgePcrTracks();
 
-    // The packet input feeds the analyser: it is declared after it, so it goes first.
+    /// The packet input feeds the analyser: it is declared after it, so it goes first.
     std::unique_ptr<SklibTs::SkTsInfo> analyser;
     std::unique_ptr<SklibTs::SkTsPacketInput> packetInput;
     int64_t lastPacketTicks = 0;
@@ -85,7 +86,7 @@ private:
     bool packetsLost = false;
     SampleTimeCallback sampleTimeCallback;
     std::vector<std::unique_ptr<PidEntry>> pidTable;
-    std::vector<uint32_t> mappedPids; // the PIDs with an entry, ascending
+    std::vector<uint32_t> mappedPids; ///< the PIDs with an entry, ascending
     std::map<uint32_t, PcrTrack> pcrTracks;
     int64_t currentPacketTicks = SklibTs::kNoTime;
     bool timeBaseLocked = false;

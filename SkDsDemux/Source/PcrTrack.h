@@ -6,7 +6,7 @@
 
 namespace DsDemux {
 
-// The PCRs of one PID: the rate between consecutive PCRs and whether it is stable.
+/// The PCRs of one PID: the rate between consecutive PCRs and whether it is stable.
 struct PcrTrack {
     int64_t lastTicks = SklibTs::kNoTime;
     int64_t stableSince = 0;

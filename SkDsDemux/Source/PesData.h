@@ -8,8 +8,8 @@
 
 namespace DsDemux {
 
-// One PES under assembly or completed, with what the engine knew when it completed.
-// Always held by shared pointer; read-only once completed.
+/// One PES under assembly or completed, with what the engine knew when it completed.
+/// Always held by shared pointer; read-only once completed.
 struct PesData {
     SklibTs::SkPes pes{nullptr, 0, 0};
     bool timeBaseLocked = true;
@@ -21,7 +21,7 @@ struct PesData {
     int64_t dueTimeNs = 0;
     std::shared_ptr<AvTimeStamp> timeStamp;
 
-    ~PesData() { timeStamp.reset(); } // the record goes before the PES buffer
+    ~PesData() { timeStamp.reset(); } ///< the record goes before the PES buffer
 };
 
 } // namespace DsDemux
