@@ -28,7 +28,7 @@ std::string Ascii(const std::wstring& text)
 struct Session {
     SklibTs::SkTsInfo* analyser = nullptr;
     std::map<uint32_t, bool> programsSeen; // by program number
-    std::map<uint32_t, uint64_t> reports;  // by indicator
+    std::map<uint32_t, uint32_t> counts;   // by indicator: reports so far, as the analyser counts them
 };
 
 void PrintProgram(const SklibTs::Program& program)
@@ -60,7 +60,7 @@ void OnTable(void* context, const SklibTs::TableKey* key, SklibTs::SkTable*, uin
 void OnReport(void* context, uint32_t index, const SklibTs::IndicatorRecord& record)
 {
     auto* session = static_cast<Session*>(context);
-    ++session->reports[index];
+    session->counts[index] = record.count;
     std::printf("indicator %u %s at %.3f ms", index, SklibTs::IndicatorName(index),
                 static_cast<double>(record.time) / SklibTs::kTicksPerMillisecond);
     if (record.location.pid != SklibTs::kNoPid)
@@ -100,8 +100,7 @@ int main(int argc, char** argv)
     std::printf("summary: %llu packets of %u bytes, %zu programs, in sync %s\n",
                 static_cast<unsigned long long>(analyser->packetsProcessed), analyser->packetSize,
                 analyser->programs.size(), analyser->inSync ? "yes" : "no");
-    for (const auto& [index, count] : session.reports)
-        std::printf("summary: indicator %s raised %llu times\n", SklibTs::IndicatorName(index),
-                    static_cast<unsigned long long>(count));
+    for (const auto& [index, count] : session.counts)
+        std::printf("summary: indicator %s raised %u times\n", SklibTs::IndicatorName(index), count);
     return 0;
 }
