@@ -20,7 +20,8 @@ namespace {
 constexpr const char* kToolName = "skts";
 constexpr const char* kHelpCommand = "help";
 
-std::string ComposeVersionText()
+// "skts 1.0.7.18", the build and the toolkit's version, one per line.
+std::string VersionText()
 {
     const SklibTs::ToolkitVersion toolkit = SklibTs::GetToolkitVersion();
     std::string compiler;
@@ -69,12 +70,6 @@ void AddHelpCommand(CLI::App& app, StdoutSink& out)
 }
 
 } // namespace
-
-const char* VersionText()
-{
-    static const std::string text = ComposeVersionText();
-    return text.c_str();
-}
 
 void AddToolCommands(CLI::App& app, StdoutSink& out)
 {

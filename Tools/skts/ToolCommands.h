@@ -15,7 +15,4 @@ class StdoutSink;
 // writing to `out`; a missing or unknown command throws CommandError.
 void AddToolCommands(CLI::App& app, StdoutSink& out);
 
-// "skts 1.0.7.18", the build and the toolkit's version, one per line.
-const char* VersionText();
-
 } // namespace Skts
