@@ -39,7 +39,15 @@ std::string DefaultModulePath()
     const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
     if (length == 0 || length >= sizeof self)
         throw CommandError("cannot tell where skts is, to find the module beside it; name the module");
-    return (std::filesystem::path(self).parent_path() / SKTS_MODULE_FILE_NAME).string();
+    const std::filesystem::path folder = std::filesystem::path(self).parent_path();
+    const std::filesystem::path beside = folder / SKTS_MODULE_FILE_NAME;
+    const std::filesystem::path installed = (folder / SKTS_MODULE_DIR_FROM_BINDIR / SKTS_MODULE_FILE_NAME).lexically_normal();
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(beside, ec) || installed == beside)
+        return beside.string();
+    if (std::filesystem::is_regular_file(installed, ec))
+        return installed.string();
+    throw CommandError("no module " + beside.string() + " nor " + installed.string() + "; name the module");
 }
 
 std::string RegistryLocation()

@@ -27,7 +27,8 @@ private:
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 
-// The filter's module as it is built beside skts.
+// The filter's module: beside skts as it is built (and as installed on Windows), else in the
+// module folder of an installed skts.
 std::string DefaultModulePath();
 // Where the registry lives on this machine.
 std::string RegistryLocation();

@@ -178,7 +178,10 @@ int ListFilters(bool json, std::ostream& out)
 
 void AddRegisterCommands(CLI::App& app, StdoutSink& out, int& exitCode)
 {
-    const std::string moduleHelp = "The module (default: the filter's module beside skts, " + std::string(SKTS_MODULE_FILE_NAME) + ")";
+    std::string moduleHelp = "The module (default: the filter's module " + std::string(SKTS_MODULE_FILE_NAME) + ", beside skts";
+    if (std::string(SKTS_MODULE_DIR_FROM_BINDIR) != ".")
+        moduleHelp += " or in " + std::string(SKTS_MODULE_DIR_FROM_BINDIR) + " from skts's folder";
+    moduleHelp += ")";
     auto registerModule = std::make_shared<std::string>();
     CLI::App* registerCommand = app.add_subcommand(
         "register", "Register a COM server module as regsvr32 does: load it and call its DllRegisterServer, which "

@@ -10,13 +10,14 @@
 #include "ReportCommand.h"
 #include "StdoutSink.h"
 #include "RegisterCommand.h"
+#include "ToolCommands.h"
 
 namespace {
 
 int Run(int argc, char** argv, Skts::StdoutSink& out)
 {
     CLI::App app{"skts - analyse and demultiplex MPEG-2 transport streams (188- or 204-byte packets)."};
-    app.require_subcommand(1);
+    Skts::AddToolCommands(app, out);
     int exitCode = Skts::kExitSuccess;
     Skts::AddAnalyzeCommand(app, out, exitCode);
     Skts::AddDemuxCommand(app, out, exitCode);
@@ -29,6 +30,8 @@ int Run(int argc, char** argv, Skts::StdoutSink& out)
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
+    } catch (const CLI::Success&) {
+        // --version went to standard output, checked below.
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return Skts::kExitBadInput;

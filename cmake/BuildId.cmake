@@ -1,0 +1,21 @@
+# Run by the build (cmake -P): writes OUTPUT, a source file whose BuildId() names the checkout's
+# revision, and rewrites it only when that changed, so an unchanged revision rebuilds nothing.
+set(id "")
+if(GIT)
+  execute_process(COMMAND ${GIT} -C ${SOURCE_DIR} describe --always --dirty --abbrev=12
+                  OUTPUT_VARIABLE id RESULT_VARIABLE result OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT result EQUAL 0)
+    set(id "")
+  endif()
+endif()
+if(id STREQUAL "")
+  set(id unknown)
+endif()
+set(content "// Written by the build from the checkout's revision (declared in BuildId.h).\nnamespace Skts {\nconst char* BuildId() { return \"${id}\"; }\n} // namespace Skts\n")
+set(previous "")
+if(EXISTS ${OUTPUT})
+  file(READ ${OUTPUT} previous)
+endif()
+if(NOT previous STREQUAL content)
+  file(WRITE ${OUTPUT} "${content}")
+endif()

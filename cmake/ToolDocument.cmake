@@ -1,0 +1,16 @@
+# Run by the build (cmake -P): TOOL DOCUMENT writes a document to OUTPUT, gzipped (for manual
+# pages) when GZIP names gzip.
+execute_process(COMMAND ${TOOL} ${DOCUMENT} OUTPUT_FILE ${OUTPUT}.tmp RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  file(REMOVE ${OUTPUT}.tmp)
+  message(FATAL_ERROR "${TOOL} ${DOCUMENT} failed: ${result}")
+endif()
+if(GZIP)
+  execute_process(COMMAND ${GZIP} -9 -n -c INPUT_FILE ${OUTPUT}.tmp OUTPUT_FILE ${OUTPUT} RESULT_VARIABLE result)
+  file(REMOVE ${OUTPUT}.tmp)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "gzip ${OUTPUT} failed: ${result}")
+  endif()
+else()
+  file(RENAME ${OUTPUT}.tmp ${OUTPUT})
+endif()
