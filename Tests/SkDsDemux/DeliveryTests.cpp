@@ -353,6 +353,25 @@ TEST_F(DeliveryTest, DeliversThroughThePidMap)
     EXPECT_EQ(rig.Sink(0).bytes, SktsTest::Pattern(3000));
 }
 
+// An entry that completes without a PES is reported for each pin of its PID, with the line of
+// the one-pin or the several-pins road.
+TEST_F(DeliveryTest, AMissingPesIsLoggedPerPin)
+{
+    LogCapture log;
+    DeliveryRig rig(2);
+    ULONG pid = 0x100;
+    ASSERT_EQ(rig.Pin(0).MapPID(1, &pid, MEDIA_ELEMENTARY_STREAM), S_OK);
+    DsDemux::PidEntry entry;
+    SkDsDemux::DeliverPes(0x100, entry, 0xFFFFFFFF, &rig.Filter());
+    ASSERT_EQ(rig.Pin(1).MapPID(1, &pid, MEDIA_ELEMENTARY_STREAM), S_OK);
+    SkDsDemux::DeliverPes(0x100, entry, 0xFFFFFFFF, &rig.Filter());
+    EXPECT_EQ(log.Messages(), (std::vector<std::string>{
+                                  "SkDsDemux(527): Failed to deliver PES to pin (hr=0x80004003)\n",
+                                  "SkDsDemux(535): Failed to deliver PES to pin (hr=0x80004003)\n",
+                                  "SkDsDemux(535): Failed to deliver PES to pin (hr=0x80004003)\n",
+                              }));
+}
+
 // A failing downstream Receive is logged and the remaining pieces still go out.
 TEST_F(DeliveryTest, DownstreamFailuresAreLoggedAndDeliveryGoesOn)
 {
