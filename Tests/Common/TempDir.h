@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace SktsTest {
@@ -29,6 +30,16 @@ public:
 
     const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+    // Writes bytes to a file of the folder; returns its path.
+    template <typename Bytes>
+    std::string Write(const std::string& name, const Bytes& bytes) const
+    {
+        const auto path = path_ / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
 
 private:
     std::filesystem::path path_;

@@ -161,6 +161,19 @@ public:
     ComPtr<IMpeg2Demultiplexer> demux;
 };
 
+// The filter and a sample sink in a host graph, not connected yet.
+struct DemuxBesideSink {
+    DemuxBesideSink()
+    {
+        EXPECT_EQ(graph->AddFilter(demux.filter.Get(), L"Demux"), S_OK);
+        EXPECT_EQ(graph->AddFilter(sink.Get(), L"Sink"), S_OK);
+    }
+    SinkRecord record;
+    ComPtr<DsHost::FilterGraph> graph = DsHost::FilterGraph::Create();
+    DemuxUnderTest demux;
+    ComPtr<DsHost::SampleSink> sink{new DsHost::SampleSink(record.Callbacks())};
+};
+
 // What the downstream allocator grants and answers.
 struct AllocatorScript {
     LONG maxBuffers = 0;             // > 0: grants at most this many buffers

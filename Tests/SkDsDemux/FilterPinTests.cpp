@@ -228,12 +228,8 @@ TEST_F(FilterPinTest, DeleteOutputPinThroughTheOnlyOtherReference)
 
 TEST_F(FilterPinTest, DeletingAConnectedPinDisconnectsItsPeer)
 {
-    SinkRecord record;
-    auto graph = DsHost::FilterGraph::Create();
-    DemuxUnderTest demux;
-    ComPtr<DsHost::SampleSink> sink(new DsHost::SampleSink(record.Callbacks()));
-    ASSERT_EQ(graph->AddFilter(demux.filter.Get(), L"Demux"), S_OK);
-    ASSERT_EQ(graph->AddFilter(sink.Get(), L"Sink"), S_OK);
+    DemuxBesideSink rig;
+    auto& [record, graph, demux, sink] = rig;
     ComPtr<IPin> video = demux.CreatePin(L"Video");
     ASSERT_EQ(graph->Connect(video.Get(), sink->InputPin()), S_OK);
     ASSERT_EQ(DemuxUnderTest::Map(video.Get(), {0x100}), S_OK);

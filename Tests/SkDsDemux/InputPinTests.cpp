@@ -278,12 +278,8 @@ TEST_F(InputPinTest, FlushLogsEveryUnconnectedOutputPin)
 // The filter's answer is the last pin's: a connected last pin hides an unconnected one before.
 TEST_F(InputPinTest, FlushResultIsTheLastOutputPins)
 {
-    SinkRecord record;
-    auto graph = DsHost::FilterGraph::Create();
-    DemuxUnderTest demux;
-    ComPtr<DsHost::SampleSink> sink(new DsHost::SampleSink(record.Callbacks()));
-    ASSERT_EQ(graph->AddFilter(demux.filter.Get(), L"Demux"), S_OK);
-    ASSERT_EQ(graph->AddFilter(sink.Get(), L"Sink"), S_OK);
+    DemuxBesideSink rig;
+    auto& [record, graph, demux, sink] = rig;
     ComPtr<IPin> loose = demux.CreatePin(L"Loose");
     ComPtr<IPin> video = demux.CreatePin(L"Video");
     ASSERT_EQ(graph->Connect(video.Get(), sink->InputPin()), S_OK);

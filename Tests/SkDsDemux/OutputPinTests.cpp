@@ -114,12 +114,8 @@ TEST_F(OutputPinTest, AcceptsPartialProposalsOfItsTypeOnly)
 
 TEST_F(OutputPinTest, ConnectionWithAnotherFormatBlockIsRefused)
 {
-    SinkRecord record;
-    auto graph = DsHost::FilterGraph::Create();
-    DemuxUnderTest demux;
-    ComPtr<DsHost::SampleSink> sink(new DsHost::SampleSink(record.Callbacks()));
-    ASSERT_EQ(graph->AddFilter(demux.filter.Get(), L"Demux"), S_OK);
-    ASSERT_EQ(graph->AddFilter(sink.Get(), L"Sink"), S_OK);
+    DemuxBesideSink rig;
+    auto& [record, graph, demux, sink] = rig;
     const std::vector<BYTE> block = Block(88, 5);
     ComPtr<IPin> video = demux.CreatePin(L"Video", VideoWithFormat(block));
 

@@ -20,14 +20,6 @@ namespace {
 
 std::string Tool() { return SKTS_TOOL; }
 
-std::string WriteStream(const SktsTest::TempDir& dir, const std::string& name, const Bytes& bytes)
-{
-    const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path.string();
-}
-
 const std::string kReplacement = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
 
 } // namespace
@@ -37,7 +29,7 @@ const std::string kReplacement = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
 TEST(SktsHostileAnalyzeTest, StreamTextLeavesAsValidUtf8AndCannotSteerTheTerminal)
 {
     const SktsTest::TempDir dir("skts_text");
-    const std::string stream = WriteStream(dir, "text.ts", SktsTest::BadTextStream());
+    const std::string stream = dir.Write("text.ts", SktsTest::BadTextStream());
 
     for (const std::string options : {"--json", "--json --events"}) {
         SCOPED_TRACE(options);
@@ -104,7 +96,7 @@ TEST(SktsHostileAnalyzeTest, TransportStreamChangesKeepTheWholeInput)
 {
     const SktsTest::TempDir dir("skts_change");
     // The last 5 packets belong to another stream.
-    const auto tail = RunCommand(Tool() + " analyze --json " + WriteStream(dir, "tail.ts", StreamChange(100, 5)));
+    const auto tail = RunCommand(Tool() + " analyze --json " + dir.Write("tail.ts", StreamChange(100, 5)));
     ASSERT_EQ(tail.exitCode, 0) << tail.err;
     const json tailReport = json::parse(tail.out);
     EXPECT_EQ(tailReport["packets"], 105);
@@ -116,7 +108,7 @@ TEST(SktsHostileAnalyzeTest, TransportStreamChangesKeepTheWholeInput)
                                "time_ms": 15.04}])"));
 
     // A change in the middle: every packet counted, the change an event in its place.
-    const std::string middle = WriteStream(dir, "middle.ts", StreamChange(200, 200));
+    const std::string middle = dir.Write("middle.ts", StreamChange(200, 200));
     const auto events = RunCommand(Tool() + " analyze --json --events " + middle);
     ASSERT_EQ(events.exitCode, 0) << events.err;
     const json report = json::parse(events.out);
@@ -142,7 +134,7 @@ TEST(SktsHostileAnalyzeTest, TransportStreamChangesKeepTheWholeInput)
 TEST(SktsHostileAnalyzeTest, RepeatingEventsAreFoldedAndWrittenAsTheyHappen)
 {
     const SktsTest::TempDir dir("skts_events");
-    const std::string noise = WriteStream(dir, "noise.ts", SktsTest::NoiseStream(400));
+    const std::string noise = dir.Write("noise.ts", SktsTest::NoiseStream(400));
     const auto result = RunCommand(Tool() + " analyze --json --events --bitrate 1 " + noise);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out.rfind("{\n \"events\": [\n  {", 0), 0u) << result.out.substr(0, 100);
@@ -176,7 +168,7 @@ TEST(SktsHostileAnalyzeTest, RepeatingEventsAreFoldedAndWrittenAsTheyHappen)
 TEST(SktsHostileAnalyzeTest, DroppedTablesAreReported)
 {
     const SktsTest::TempDir dir("skts_flood");
-    const std::string flood = WriteStream(dir, "flood.ts", SktsTest::TableFloodStream(3000));
+    const std::string flood = dir.Write("flood.ts", SktsTest::TableFloodStream(3000));
     const auto result = RunCommand(Tool() + " analyze --json " + flood);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(json::parse(result.out)["tables_dropped"], 3000 - 2048);

@@ -20,14 +20,6 @@ namespace {
 
 std::string Tool() { return SKTS_TOOL; }
 
-std::string WriteStream(const SktsTest::TempDir& dir, const std::string& name, const Bytes& bytes)
-{
-    const auto path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path.string();
-}
-
 size_t FilesIn(const std::filesystem::path& dir)
 {
     if (!std::filesystem::exists(dir))
@@ -78,7 +70,7 @@ TEST(SktsHostileDemuxTest, AFailedWriteNamesTheFileAndLeavesNoOutputs)
 TEST(SktsHostileDemuxTest, ThousandsOfPidsWithFewDescriptors)
 {
     const SktsTest::TempDir dir("skts_pids");
-    const std::string stream = WriteStream(dir, "pids.ts", ManyPidsStream(1200, 300));
+    const std::string stream = dir.Write("pids.ts", ManyPidsStream(1200, 300));
     const auto out = dir / "out";
     const auto result = RunCommand("(ulimit -n 48; " + Tool() + " demux --json -o " + out.string() + " " + stream + ")");
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -99,7 +91,7 @@ TEST(SktsHostileDemuxTest, InSyncButNothingDemultiplexedSaysWhy)
     const SktsTest::TempDir dir("skts_nothing");
     const auto run = [&](const std::string& name, const Bytes& bytes, const std::string& options = {}) {
         return RunCommand(Tool() + " demux " + options + " -o " + (dir / "out").string() + " " +
-                          WriteStream(dir, name, bytes));
+                          dir.Write(name, bytes));
     };
     SktsTest::TsWriter scrambled;
     SktsTest::TsWriter damaged;
