@@ -40,7 +40,7 @@ play() {
   local peak=0 first="" last="" rss
   while kill -0 "$pid" 2>/dev/null; do
     rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
-    if [ "${rss:-0}" -gt 0 ]; then
+    if [ "${rss:-0}" -gt 1024 ]; then # a process still starting has next to nothing mapped
       [ -n "$first" ] || first=$rss
       [ "$rss" -gt "$peak" ] && peak=$rss
       last=$rss

@@ -124,18 +124,7 @@ public:
         const HRESULT hr = CBaseInputPin::Receive(pSample);
         if (hr != S_OK)
             return hr;
-        DsHost::ReceivedSample received;
-        received.sample = pSample;
-        BYTE* data = nullptr;
-        pSample->GetPointer(&data);
-        received.data = data;
-        received.length = pSample->GetActualDataLength();
-        received.size = pSample->GetSize();
-        received.timeResult = pSample->GetTime(&received.start, &received.stop);
-        received.mediaTimeResult = pSample->GetMediaTime(&received.mediaStart, &received.mediaStop);
-        received.syncPoint = pSample->IsSyncPoint() == S_OK;
-        received.discontinuity = pSample->IsDiscontinuity() == S_OK;
-        received.preroll = pSample->IsPreroll() == S_OK;
+        const DsHost::ReceivedSample received = DsHost::DescribeSample(pSample);
         return callbacks_.onSample ? callbacks_.onSample(received) : S_OK;
     }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "StreamEdits.h"
+
 namespace Fuzz {
 
 class ByteCursor {
@@ -98,7 +100,6 @@ private:
 // [from, to) moved by offset (27 MHz, wrapping at 2^33 x 300), and discontinuity marks.
 inline void ShiftPcrs(std::vector<uint8_t>& stream, size_t from, size_t to, int64_t offset, bool markDiscontinuity)
 {
-    constexpr int64_t kModulus = (int64_t{1} << 33) * 300;
     from = from / 188 * 188;
     for (size_t at = from; at + 188 <= std::min(to, stream.size()); at += 188) {
         uint8_t* p = stream.data() + at;
@@ -106,21 +107,9 @@ inline void ShiftPcrs(std::vector<uint8_t>& stream, size_t from, size_t to, int6
             continue;
         if (markDiscontinuity)
             p[5] |= 0x80;
-        if ((p[5] & 0x10) == 0 || offset == 0)
-            continue;
-        const int64_t base = int64_t{p[6]} << 25 | int64_t{p[7]} << 17 | int64_t{p[8]} << 9 | int64_t{p[9]} << 1 | p[10] >> 7;
-        const int64_t extension = (p[10] & 1) << 8 | p[11];
-        int64_t pcr = (base * 300 + extension + offset) % kModulus;
-        if (pcr < 0)
-            pcr += kModulus;
-        const int64_t newBase = pcr / 300;
-        const int64_t newExtension = pcr % 300;
-        p[6] = static_cast<uint8_t>(newBase >> 25);
-        p[7] = static_cast<uint8_t>(newBase >> 17);
-        p[8] = static_cast<uint8_t>(newBase >> 9);
-        p[9] = static_cast<uint8_t>(newBase >> 1);
-        p[10] = static_cast<uint8_t>((newBase & 1) << 7 | 0x7E | newExtension >> 8);
-        p[11] = static_cast<uint8_t>(newExtension);
+        if (offset != 0 && SktsTest::CarriesPcr(p))
+            SktsTest::WritePcrField(p, ((SktsTest::ReadPcrField(p) + offset) % SktsTest::kPcrModulus + SktsTest::kPcrModulus) %
+                                           SktsTest::kPcrModulus);
     }
 }
 
