@@ -2,6 +2,23 @@
 
 namespace DsHost {
 
+ReceivedSample DescribeSample(IMediaSample* sample)
+{
+    ReceivedSample received;
+    received.sample = sample;
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    received.data = data;
+    received.length = sample->GetActualDataLength();
+    received.size = sample->GetSize();
+    received.timeResult = sample->GetTime(&received.start, &received.stop);
+    received.mediaTimeResult = sample->GetMediaTime(&received.mediaStart, &received.mediaStop);
+    received.syncPoint = sample->IsSyncPoint() == S_OK;
+    received.discontinuity = sample->IsDiscontinuity() == S_OK;
+    received.preroll = sample->IsPreroll() == S_OK;
+    return received;
+}
+
 SampleSinkPin::SampleSinkPin(SampleSink* filter, CCritSec* lock, HRESULT* phr)
     : CBaseInputPin(NAME("Sample sink input"), filter, lock, phr, L"In"), sink_(*filter)
 {
@@ -30,18 +47,7 @@ HRESULT SampleSinkPin::Receive(IMediaSample* pSample)
     HRESULT hr = CBaseInputPin::Receive(pSample);
     if (hr != S_OK)
         return hr;
-    ReceivedSample received;
-    received.sample = pSample;
-    BYTE* data = nullptr;
-    pSample->GetPointer(&data);
-    received.data = data;
-    received.length = pSample->GetActualDataLength();
-    received.size = pSample->GetSize();
-    received.timeResult = pSample->GetTime(&received.start, &received.stop);
-    received.mediaTimeResult = pSample->GetMediaTime(&received.mediaStart, &received.mediaStop);
-    received.syncPoint = pSample->IsSyncPoint() == S_OK;
-    received.discontinuity = pSample->IsDiscontinuity() == S_OK;
-    received.preroll = pSample->IsPreroll() == S_OK;
+    const ReceivedSample received = DescribeSample(pSample);
     sink_.samples_.fetch_add(1, std::memory_order_relaxed);
     sink_.bytes_.fetch_add(static_cast<uint64_t>(received.length), std::memory_order_relaxed);
     return sink_.callbacks_.onSample ? sink_.callbacks_.onSample(received) : S_OK;

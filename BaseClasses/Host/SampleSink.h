@@ -26,6 +26,9 @@ struct ReceivedSample {
     bool preroll = false;
 };
 
+// Reads what a sample carries (its data pointer, lengths, times and flags).
+ReceivedSample DescribeSample(IMediaSample* sample);
+
 struct SinkCallbacks {
     // Its result is what Receive returns.
     std::function<HRESULT(const ReceivedSample&)> onSample;

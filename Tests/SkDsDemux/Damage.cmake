@@ -1,0 +1,2 @@
+skts_add_test(SkDsDemuxDamageTests DamageTests.cpp)
+target_link_libraries(SkDsDemuxDamageTests PRIVATE SkDsDemux)

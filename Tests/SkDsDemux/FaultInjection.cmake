@@ -1,0 +1,2 @@
+skts_add_test(SkDsDemuxFaultTests FaultInjectionTests.cpp FaultRig.cpp TimeFaultTests.cpp)
+target_link_libraries(SkDsDemuxFaultTests PRIVATE SkDsDemux)
