@@ -13,18 +13,10 @@ size=${1:-75M}
 rate=${2:-0}
 runs=${RUNS:-7}
 work=${WORK:-/dev/shm/skts-bench}
-build="$root/build/bench"
 mkdir -p "$work"
-(
-  cd "$root"
-  . ./cmake/ensure-packages.sh
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKTS_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" --target skts SkDsDemuxModule >/dev/null
-)
-skts="$build/Tools/skts/skts"
-# play creates the filter by its class identifier: register it in a registry of the bench tree.
-export SKTS_REGISTRY="$build/registry"
-"$skts" register >/dev/null
+. "$root/Bench/bench-tree.sh"
+bench_build skts SkDsDemuxModule
+bench_register
 stream="$work/stream-$size-$rate.ts"
 if [ ! -f "$stream" ]; then
   args=(--size "$size")

@@ -9,14 +9,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1 16 64)
 work=${WORK:-$(mktemp -d)}
-build="$root/build/bench"
-(
-  cd "$root"
-  . ./cmake/ensure-packages.sh
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKTS_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" --target skts HostileStreams >/dev/null
-)
-skts="$build/Tools/skts/skts"
+. "$root/Bench/bench-tree.sh"
+bench_build skts HostileStreams
 printf '%-16s %6s  %-34s %4s %10s %8s\n' stream MiB command exit "max RSS" seconds
 for size in "${sizes[@]}"; do
   dir="$work/$size"

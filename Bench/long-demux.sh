@@ -12,15 +12,9 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 gib=${1:-10}
 work=${WORK:-/dev/shm/skts-long}
 interval=${INTERVAL:-5}
-build="$root/build/bench"
 mkdir -p "$work"
-(
-  cd "$root"
-  . ./cmake/ensure-packages.sh
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKTS_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" --target skts >/dev/null
-)
-skts="$build/Tools/skts/skts"
+. "$root/Bench/bench-tree.sh"
+bench_build skts
 piece="$work/continuous-256M.ts"
 [ -f "$piece" ] || python3 "$root/Bench/make-stream.py" "$root/Tests/data/h264_aac.ts" "$piece" --size 256M
 piece_bytes=$(stat -c %s "$piece")

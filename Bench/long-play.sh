@@ -14,17 +14,10 @@ work=${WORK:-/tmp/skts-long-play}
 interval=${INTERVAL:-30}
 reference=${REFERENCE_MINUTES:-1}
 rate=4000000
-build="$root/build/bench"
 mkdir -p "$work"
-(
-  cd "$root"
-  . ./cmake/ensure-packages.sh
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKTS_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" --target skts SkDsDemuxModule >/dev/null
-)
-skts="$build/Tools/skts/skts"
-export SKTS_REGISTRY="$build/registry"
-"$skts" register >/dev/null
+. "$root/Bench/bench-tree.sh"
+bench_build skts SkDsDemuxModule
+bench_register
 
 # Plays `minutes` of stream in real time; prints memory samples and the lateness per pin.
 play() {
