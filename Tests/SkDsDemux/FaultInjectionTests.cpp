@@ -34,6 +34,15 @@ Bytes Received(const FilterTest::SinkRecord& record)
     return record.bytes;
 }
 
+// The usual graph: the sample's video and audio each on a pin of its own, the log captured from
+// before the filter exists.
+struct AvGraph {
+    LogCapture log;
+    FaultRig rig;
+    Downstream& video = rig.AddPin(L"Video", MEDIATYPE_Video, {kVideoPid});
+    Downstream& audio = rig.AddPin(L"Audio", MEDIATYPE_Audio, {kAudioPid});
+};
+
 template <typename Condition>
 bool Within60s(Condition done)
 {
@@ -198,10 +207,8 @@ TEST_F(FaultInjectionTest, VerySlowDownstreamGetsEverythingInOrder)
 TEST_F(FaultInjectionTest, InputSamplesWithoutDataAreLoggedAndDropped)
 {
     const Bytes stream = SampleStream("h264_aac.ts");
-    LogCapture log;
-    FaultRig rig;
-    Downstream& video = rig.AddPin(L"Video", MEDIATYPE_Video, {kVideoPid});
-    Downstream& audio = rig.AddPin(L"Audio", MEDIATYPE_Audio, {kAudioPid});
+    AvGraph graph;
+    auto& [log, rig, video, audio] = graph;
     ASSERT_EQ(rig.Graph().Pause(), S_OK);
     const size_t chunk = 188 * 7;
     size_t refused = 0;
@@ -230,10 +237,8 @@ TEST_F(FaultInjectionTest, InputSamplesWithoutDataAreLoggedAndDropped)
 TEST_F(FaultInjectionTest, EmptyOneByteAndEightMegabyteSamples)
 {
     const Bytes stream = SampleStream("h264_aac.ts");
-    LogCapture log;
-    FaultRig rig;
-    Downstream& video = rig.AddPin(L"Video", MEDIATYPE_Video, {kVideoPid});
-    Downstream& audio = rig.AddPin(L"Audio", MEDIATYPE_Audio, {kAudioPid});
+    AvGraph graph;
+    auto& [log, rig, video, audio] = graph;
     ASSERT_EQ(rig.Graph().Pause(), S_OK);
 
     const size_t oneByteAtATime = 64 * 1024;
@@ -275,10 +280,8 @@ TEST_F(FaultInjectionTest, EmptyOneByteAndEightMegabyteSamples)
 TEST_F(FaultInjectionTest, FlushInTheMiddleOfAPesKeepsItWhole)
 {
     const Bytes stream = SampleStream("h264_aac.ts");
-    LogCapture log;
-    FaultRig rig;
-    Downstream& video = rig.AddPin(L"Video", MEDIATYPE_Video, {kVideoPid});
-    Downstream& audio = rig.AddPin(L"Audio", MEDIATYPE_Audio, {kAudioPid});
+    AvGraph graph;
+    auto& [log, rig, video, audio] = graph;
     ASSERT_EQ(rig.Graph().Pause(), S_OK);
 
     const size_t cut = stream.size() / 2 + 101; // inside a packet, inside a video PES
