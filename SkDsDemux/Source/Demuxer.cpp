@@ -20,6 +20,10 @@ constexpr int64_t kPacketBitTicks = SklibTs::kTsPacketBits * SklibTs::kTicksPerS
 constexpr int64_t kPacketBitsPcr = SklibTs::kTsPacketBits * SklibTs::kPcrClockHz;
 constexpr int64_t kPacketBitsPts = SklibTs::kTsPacketBits * SklibTs::kPtsClockHz;
 constexpr int64_t kPacketBits100ns = SklibTs::kTsPacketBits * SklibTs::kReferenceTimeHz;
+constexpr double kUsPerSecond = 1'000'000.0;
+constexpr double kNsPerUs = 1000.0; // the steady clock counts nanoseconds
+constexpr double kRateMeasureNs = 100'000'000.0; // the wall-clock rate is measured over 100 ms at least
+constexpr int64_t kFreshPcrNs = 1'500'000'000; // the timing PCR's rate holds this long after it was last found stable
 constexpr int64_t kPcrHalfRange = SklibTs::kPcrModulus / 2;
 constexpr int64_t kPcrRange = SklibTs::kPcrModulus;
 
@@ -131,9 +135,9 @@ void Demuxer::MeasureWallClockRate(int64_t now)
         return;
     }
     const double elapsed = static_cast<double>(now - lastMeasureTime);
-    if (elapsed < 100'000'000.0)
+    if (elapsed < kRateMeasureNs)
         return;
-    const double measured = static_cast<double>(packetCount - lastMeasureCount) * 188 * 8 * 1'000'000 / (elapsed / 1000);
+    const double measured = static_cast<double>(packetCount - lastMeasureCount) * SklibTs::kTsPacketBits * kUsPerSecond / (elapsed / kNsPerUs);
     const auto rate = static_cast<int64_t>(std::min(measured, 1.0e18));
     const int64_t overwritten = rateSamples[rateSampleIndex];
     rateSamples[rateSampleIndex] = rate;
@@ -147,7 +151,7 @@ void Demuxer::MeasureWallClockRate(int64_t now)
     bool fresh = false;
     if (timingPcrPid != kNoPid) {
         const int64_t age = now - pcrTracks[timingPcrPid].stableSince;
-        fresh = age >= 0 && age < 1'500'000'000;
+        fresh = age >= 0 && age < kFreshPcrNs;
     }
     if (!fresh) {
         timingPcrPid = kNoPid;
