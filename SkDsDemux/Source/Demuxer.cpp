@@ -281,7 +281,7 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
     }
 
     if (!entry->pes)
-        entry->pes = std::make_shared<PesData>();
+        entry->pes = pesPool.Acquire();
     bool pending = true;
     if (!entry->pes->pes.AddTp(tp, pending))
         return;
@@ -306,7 +306,7 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
 
     if (entry->onPesComplete != nullptr)
         entry->onPesComplete(entry->pid, *entry, entry->pcrPid, entry->context);
-    entry->pes = std::make_shared<PesData>();
+    entry->pes = pesPool.Acquire();
     if (pending)
         entry->pes->pes.AddTp(tp);
 }
