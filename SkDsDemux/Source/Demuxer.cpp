@@ -306,7 +306,8 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
 
     if (entry->onPesComplete != nullptr)
         entry->onPesComplete(entry->pid, *entry, entry->pcrPid, entry->context);
-    entry->pes = pesPool.Acquire();
+    // The next PES of a stream is most likely about as large as this one.
+    entry->pes = pesPool.Acquire(done.pes.Length());
     if (pending)
         entry->pes->pes.AddTp(tp);
 }

@@ -23,14 +23,29 @@ struct PesPool::State {
     State(const State&) = delete;
     State& operator=(const State&) = delete;
 
-    std::unique_ptr<PesData> Take()
+    /// The idle PES whose block fits sizeHint best: the smallest that holds it, else the
+    /// largest. PES of different streams differ widely in size, and a block handed to a PES
+    /// that outgrows it is replaced.
+    std::unique_ptr<PesData> Take(int32_t sizeHint)
     {
         std::lock_guard guard(lock);
         if (idle.empty())
             return nullptr;
-        std::unique_ptr<PesData> pes = std::move(idle.back());
+        size_t best = idle.size() - 1;
+        int32_t bestBytes = idle[best]->pes.ReservedBytes();
+        for (size_t i = idle.size() - 1; i-- > 0;) {
+            const int32_t bytes = idle[i]->pes.ReservedBytes();
+            const bool fits = bytes >= sizeHint;
+            const bool bestFits = bestBytes >= sizeHint;
+            if (fits ? (!bestFits || bytes < bestBytes) : (!bestFits && bytes > bestBytes)) {
+                best = i;
+                bestBytes = bytes;
+            }
+        }
+        std::unique_ptr<PesData> pes = std::move(idle[best]);
+        idle[best] = std::move(idle.back());
         idle.pop_back();
-        idleBytes -= pes->pes.ReservedBytes();
+        idleBytes -= bestBytes;
         return pes;
     }
 
@@ -137,11 +152,11 @@ PesPool::PesPool(size_t maxIdle, int64_t maxIdleBytes) : maxIdle_(maxIdle), maxI
 
 PesPool::~PesPool() = default;
 
-std::shared_ptr<PesData> PesPool::Acquire()
+std::shared_ptr<PesData> PesPool::Acquire(int32_t sizeHint)
 {
     if (state_ == nullptr)
         state_ = std::make_shared<State>(maxIdle_, maxIdleBytes_);
-    std::unique_ptr<PesData> pes = state_->Take();
+    std::unique_ptr<PesData> pes = state_->Take(sizeHint);
     if (pes == nullptr)
         pes = std::make_unique<PesData>();
     // Should the control block fail to allocate, the constructor hands the PES to the deleter.

@@ -27,9 +27,10 @@ public:
     PesPool(const PesPool&) = delete;
     PesPool& operator=(const PesPool&) = delete;
 
-    /// A PES in the state of a new PesData, recycled when one is idle. Throws std::bad_alloc
-    /// when memory runs out, as std::make_shared does.
-    std::shared_ptr<PesData> Acquire();
+    /// A PES in the state of a new PesData, recycled when one is idle: the one whose block
+    /// best fits sizeHint bytes (the size expected, e.g. that of the stream's last PES). Throws
+    /// std::bad_alloc when memory runs out, as std::make_shared does.
+    std::shared_ptr<PesData> Acquire(int32_t sizeHint = 0);
 
     size_t IdleCount() const;  ///< PES kept for reuse
     int64_t IdleBytes() const; ///< bytes of their PES blocks

@@ -213,3 +213,19 @@ TEST(PesPoolTest, ReleasesFromSeveralThreadsReturnEveryPesIntact)
     EXPECT_LE(pool.IdleCount(), 8u);
     EXPECT_GT(pool.IdleCount(), 0u);
 }
+
+TEST(PesPoolTest, HandsOutTheIdleBlockThatFitsTheExpectedSize)
+{
+    PesPool pool;
+    std::vector<std::shared_ptr<PesData>> held;
+    for (const int packets : {3, 300, 100, 3}) { // blocks of 8, 64, 32 and 8 KiB
+        held.push_back(pool.Acquire());
+        Fill(*held.back(), packets, 1);
+    }
+    held.clear();
+    ASSERT_EQ(pool.IdleCount(), 4u);
+    EXPECT_EQ(pool.Acquire(20'000)->pes.ReservedBytes(), 32768); // the smallest that holds it
+    EXPECT_EQ(pool.Acquire(100'000)->pes.ReservedBytes(), 65536); // none holds it: the largest
+    EXPECT_EQ(pool.Acquire()->pes.ReservedBytes(), 8192);
+    EXPECT_EQ(pool.IdleCount(), 4u) << "each went back when dropped";
+}
