@@ -304,10 +304,12 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
     }
     done.sampleOffset = (packetCount - sampleFirstPacket) * kPacketBits100ns / bitRate;
 
+    // The next PES of a stream is most likely about as large as this one. Read before the
+    // callback: it may take the PES away, and another thread may drop it.
+    const int32_t completedLength = done.pes.Length();
     if (entry->onPesComplete != nullptr)
         entry->onPesComplete(entry->pid, *entry, entry->pcrPid, entry->context);
-    // The next PES of a stream is most likely about as large as this one.
-    entry->pes = pesPool.Acquire(done.pes.Length());
+    entry->pes = pesPool.Acquire(completedLength);
     if (pending)
         entry->pes->pes.AddTp(tp);
 }

@@ -540,6 +540,7 @@ TEST(DemuxerTest, RecycledPesGiveWhatNewOnesGive)
 
     struct Collector {
         bool keep = false;
+        bool take = false; // takes the PES away and drops it within the callback, as a filter may
         std::vector<std::shared_ptr<DsDemux::PesData>> kept;
         std::vector<CompletedPes> completed;
         std::vector<const void*> objects;
@@ -553,13 +554,17 @@ TEST(DemuxerTest, RecycledPesGiveWhatNewOnesGive)
                 self.objects.push_back(entry.pes.get());
             if (self.keep)
                 self.kept.push_back(entry.pes);
+            if (self.take)
+                std::shared_ptr<DsDemux::PesData>(std::move(entry.pes)).reset();
         }
     };
     for (const auto* stream : {&sample, &damaged}) {
         Collector recycled;
+        Collector taken;
+        taken.take = true;
         Collector kept;
         kept.keep = true;
-        for (Collector* collector : {&recycled, &kept}) {
+        for (Collector* collector : {&recycled, &taken, &kept}) {
             Demuxer engine;
             ASSERT_EQ(engine.Init(), S_OK);
             engine.AddPid(0x100, &Collector::OnPes, collector);
@@ -568,15 +573,16 @@ TEST(DemuxerTest, RecycledPesGiveWhatNewOnesGive)
                 engine.ProcessSample(stream->data() + i, static_cast<int32_t>(std::min<size_t>(65536, stream->size() - i)));
         }
         ASSERT_EQ(recycled.completed.size(), kept.completed.size());
+        ASSERT_EQ(taken.completed.size(), kept.completed.size());
         ASSERT_EQ(kept.objects.size(), kept.completed.size());
         EXPECT_LE(recycled.objects.size(), 4u) << "dropped PES are reused";
+        const auto same = [](const CompletedPes& a, const CompletedPes& b) {
+            return a.pid == b.pid && a.bytes == b.bytes && a.dataLost == b.dataLost &&
+                   a.timeBaseLocked == b.timeBaseLocked && a.pts == b.pts && a.dts == b.dts && a.pcrTime == b.pcrTime;
+        };
         for (size_t i = 0; i < kept.completed.size(); ++i) {
-            const auto& a = recycled.completed[i];
-            const auto& b = kept.completed[i];
-            EXPECT_TRUE(a.pid == b.pid && a.bytes == b.bytes && a.dataLost == b.dataLost &&
-                        a.timeBaseLocked == b.timeBaseLocked && a.pts == b.pts && a.dts == b.dts &&
-                        a.pcrTime == b.pcrTime)
-                << "PES " << i;
+            EXPECT_TRUE(same(recycled.completed[i], kept.completed[i])) << "PES " << i;
+            EXPECT_TRUE(same(taken.completed[i], kept.completed[i])) << "PES " << i;
         }
         if (stream == &damaged) {
             EXPECT_GT(std::count_if(kept.completed.begin(), kept.completed.end(),
