@@ -18,7 +18,7 @@ namespace DsDemux {
 class PesPool {
 public:
     static constexpr size_t kMaxIdle = 64;                     ///< idle PES kept at most
-    static constexpr int64_t kMaxIdleBytes = int64_t{64} << 20; ///< PES block bytes kept idle at most
+    static constexpr int64_t kMaxIdleBytes = int64_t{16} << 20; ///< PES block bytes kept idle at most: the process stays small
 
     /// A pool that keeps at most maxIdle idle PES with at most maxIdleBytes of blocks; nothing
     /// is allocated before the first Acquire().
