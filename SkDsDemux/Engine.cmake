@@ -1,1 +1,4 @@
-target_sources(SkDsDemux PRIVATE Source/Demuxer.cpp)
+target_sources(SkDsDemux PRIVATE
+  Source/Demuxer.cpp
+  Source/PesPool.cpp
+)

@@ -38,6 +38,18 @@ int32_t SkPes::DataBuffer::Resize(int32_t newSize)
     return newSize;
 }
 
+void SkPes::DataBuffer::Recycle(int32_t keepBytes)
+{
+    if (!owned)
+        return;
+    capacity = 0;
+    if (reserved_ > keepBytes) {
+        storage_.reset();
+        data = nullptr;
+        reserved_ = 0;
+    }
+}
+
 SkPes::SkPes(uint8_t* data, int32_t capacity, int32_t length)
     : state_(length > 0 ? kComplete : kIdle), buffer_(data, capacity), length_(length)
 {
@@ -47,6 +59,13 @@ void SkPes::Reset()
 {
     if (buffer_.owned)
         buffer_.Resize(kIdleCapacity);
+    length_ = 0;
+    state_ = kIdle;
+}
+
+void SkPes::Recycle(int32_t keepBytes)
+{
+    buffer_.Recycle(keepBytes);
     length_ = 0;
     state_ = kIdle;
 }

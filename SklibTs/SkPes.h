@@ -22,6 +22,11 @@ public:
 
         /// newSize on success; -1 when the buffer does not own its data.
         int32_t Resize(int32_t newSize);
+        /// Empties an owned buffer as a new one is (no capacity) but keeps its block, so it
+        /// grows into it again without allocating; a block over keepBytes is freed.
+        void Recycle(int32_t keepBytes);
+        /// Bytes of the owned block (at least capacity); 0 when it owns none.
+        int32_t Reserved() const { return reserved_; }
 
         uint8_t* data = nullptr; ///< the bytes
         int32_t capacity = 0;    ///< bytes usable at data
@@ -55,6 +60,13 @@ public:
     bool AddTp(const SkTp& tp);
     /// Empties the PES for the next one.
     void Reset();
+    /// Empties the PES into the state of a new one: no bytes, no capacity, kIdle. Unlike
+    /// Reset(), which shrinks the block to kIdleCapacity, the owned block is kept up to
+    /// keepBytes, so a PES assembled next in it allocates nothing while it fits. For owners
+    /// that recycle PES objects and bound what they keep idle themselves.
+    void Recycle(int32_t keepBytes = kMaxCapacity);
+    /// Bytes of the owned block kept for assembly (0 for a wrapping PES or none yet).
+    int32_t ReservedBytes() const { return buffer_.owned ? buffer_.Reserved() : 0; }
 
     /// stream_id, or -1 before 4 bytes are in.
     int32_t GetStreamId() const;

@@ -285,7 +285,7 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
     }
 
     if (!entry->pes)
-        entry->pes = std::make_shared<PesData>();
+        entry->pes = pesPool.Acquire();
     bool pending = true;
     if (!entry->pes->pes.AddTp(tp, pending))
         return;
@@ -308,9 +308,12 @@ void Demuxer::ProcessPes(const SklibTs::SkTp& tp)
     }
     done.sampleOffset = (packetCount - sampleFirstPacket) * kPacketBits100ns / bitRate;
 
+    // The next PES of a stream is most likely about as large as this one. Read before the
+    // callback: it may take the PES away, and another thread may drop it.
+    const int32_t completedLength = done.pes.Length();
     if (entry->onPesComplete != nullptr)
         entry->onPesComplete(entry->pid, *entry, entry->pcrPid, entry->context);
-    entry->pes = std::make_shared<PesData>();
+    entry->pes = pesPool.Acquire(completedLength);
     if (pending)
         entry->pes->pes.AddTp(tp);
 }

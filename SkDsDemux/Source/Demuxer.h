@@ -8,6 +8,7 @@
 
 #include "ComPlatform.h"
 #include "PcrTrack.h"
+#include "PesPool.h"
 #include "PidEntry.h"
 #include "SteadyClock.h"
 
@@ -120,6 +121,8 @@ private:
     bool sampleTimePending = false;
     bool packetsLost = false;
     SampleTimeCallback sampleTimeCallback;
+    /// Every PES comes from it and goes back to it when its last holder drops it, on any thread.
+    PesPool pesPool;
     std::vector<std::unique_ptr<PidEntry>> pidTable;
     std::vector<uint32_t> mappedPids; ///< the PIDs with an entry, ascending
     std::map<uint32_t, PcrTrack> pcrTracks;

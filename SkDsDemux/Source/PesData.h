@@ -22,6 +22,22 @@ struct PesData {
     std::shared_ptr<AvTimeStamp> timeStamp; ///< the host's time-stamp record, if one is attached
 
     ~PesData() { timeStamp.reset(); } ///< the record goes before the PES buffer
+
+    /// Back to the state of a new PesData for the next PES, keeping the PES block up to
+    /// keepBytes (SkPes::Recycle()). The record goes first, as in the destructor. A member
+    /// added above needs its line here.
+    void Recycle(int32_t keepBytes = SklibTs::SkPes::kMaxCapacity)
+    {
+        timeStamp.reset();
+        pes.Recycle(keepBytes);
+        timeBaseLocked = true;
+        dataLost = false;
+        pts = 0;
+        dts = 0;
+        pcrTime = 0;
+        sampleOffset = 0;
+        dueTimeNs = 0;
+    }
 };
 
 } // namespace DsDemux

@@ -1,2 +1,2 @@
-skts_add_test(SkDsDemuxEngineTests EngineTests.cpp IllegalPacketTests.cpp PesTests.cpp)
+skts_add_test(SkDsDemuxEngineTests EngineTests.cpp IllegalPacketTests.cpp PesPoolTests.cpp PesTests.cpp)
 target_link_libraries(SkDsDemuxEngineTests PRIVATE SkDsDemux)

@@ -527,3 +527,67 @@ TEST(DemuxerTest, APreferredPcrPidThatFallsSilentIsChosenAnewFromTheMappedProgra
     EXPECT_EQ(run.engine.TimingPcrPid(), 0x102u);
     EXPECT_TRUE(run.engine.TimeBaseLocked());
 }
+
+// The engine assembles each PES in a recycled one once the last is dropped: what it completes
+// must be what fresh objects give, loss marks included.
+TEST(DemuxerTest, RecycledPesGiveWhatNewOnesGive)
+{
+    SKTS_REQUIRE_SAMPLE(path, "h264_aac.ts");
+    const auto sample = Sample(path);
+    const auto video = PacketsOf(sample, 0x100);
+    ASSERT_GT(video.size(), 100u);
+    const auto damaged = WithoutPacket(WithoutPacket(sample, video[80]), video[40]);
+
+    struct Collector {
+        bool keep = false;
+        bool take = false; // takes the PES away and drops it within the callback, as a filter may
+        std::vector<std::shared_ptr<DsDemux::PesData>> kept;
+        std::vector<CompletedPes> completed;
+        std::vector<const void*> objects;
+        static void OnPes(uint32_t pid, PidEntry& entry, uint32_t, void* context)
+        {
+            auto& self = *static_cast<Collector*>(context);
+            const auto& pes = *entry.pes;
+            self.completed.push_back({pid, {pes.pes.Data(), pes.pes.Data() + pes.pes.Length()}, pes.dataLost,
+                                      pes.timeBaseLocked, pes.pts, pes.dts, pes.pcrTime});
+            if (std::find(self.objects.begin(), self.objects.end(), entry.pes.get()) == self.objects.end())
+                self.objects.push_back(entry.pes.get());
+            if (self.keep)
+                self.kept.push_back(entry.pes);
+            if (self.take)
+                std::shared_ptr<DsDemux::PesData>(std::move(entry.pes)).reset();
+        }
+    };
+    for (const auto* stream : {&sample, &damaged}) {
+        Collector recycled;
+        Collector taken;
+        taken.take = true;
+        Collector kept;
+        kept.keep = true;
+        for (Collector* collector : {&recycled, &taken, &kept}) {
+            Demuxer engine;
+            ASSERT_EQ(engine.Init(), S_OK);
+            engine.AddPid(0x100, &Collector::OnPes, collector);
+            engine.AddPid(0x101, &Collector::OnPes, collector);
+            for (size_t i = 0; i < stream->size(); i += 65536)
+                engine.ProcessSample(stream->data() + i, static_cast<int32_t>(std::min<size_t>(65536, stream->size() - i)));
+        }
+        ASSERT_EQ(recycled.completed.size(), kept.completed.size());
+        ASSERT_EQ(taken.completed.size(), kept.completed.size());
+        ASSERT_EQ(kept.objects.size(), kept.completed.size());
+        EXPECT_LE(recycled.objects.size(), 4u) << "dropped PES are reused";
+        const auto same = [](const CompletedPes& a, const CompletedPes& b) {
+            return a.pid == b.pid && a.bytes == b.bytes && a.dataLost == b.dataLost &&
+                   a.timeBaseLocked == b.timeBaseLocked && a.pts == b.pts && a.dts == b.dts && a.pcrTime == b.pcrTime;
+        };
+        for (size_t i = 0; i < kept.completed.size(); ++i) {
+            EXPECT_TRUE(same(recycled.completed[i], kept.completed[i])) << "PES " << i;
+            EXPECT_TRUE(same(taken.completed[i], kept.completed[i])) << "PES " << i;
+        }
+        if (stream == &damaged) {
+            EXPECT_GT(std::count_if(kept.completed.begin(), kept.completed.end(),
+                                    [](const CompletedPes& pes) { return pes.dataLost; }),
+                      0);
+        }
+    }
+}

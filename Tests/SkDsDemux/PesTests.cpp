@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "SkPes.h"
@@ -117,4 +118,63 @@ TEST(SkPesTest, APesOverEightMebibytesIsDroppedAndTheBufferShrinks)
     EXPECT_EQ(pes.GetState(), SkPes::kIdle);
     EXPECT_EQ(pes.Length(), 0);
     EXPECT_EQ(pes.Capacity(), 32768);
+}
+
+TEST(SkPesTest, RecycleEmptiesThePesAsNewButKeepsItsBlock)
+{
+    SkPes pes(nullptr, 0, 0);
+    auto header = PesHeader(0xE0, 0, 0x80, 5);
+    header.insert(header.end(), {0x21, 0x00, 0x05, 0xBF, 0x21}); // PTS 90,000
+    header.resize(184, 0x55);
+    pes.AddTp(SkTp(PayloadPacket(true, header).data(), 188));
+    for (int i = 0; i < 100; ++i) // past 16 KiB: the block was replaced by a doubled one
+        pes.AddTp(SkTp(PayloadPacket(false, std::vector<uint8_t>(184, 0x66)).data(), 188));
+    ASSERT_EQ(pes.GetState(), SkPes::kAssembling);
+    const uint8_t* block = pes.Data();
+    const int32_t reserved = pes.ReservedBytes();
+    EXPECT_GE(reserved, pes.Capacity());
+
+    pes.Recycle();
+    EXPECT_EQ(pes.GetState(), SkPes::kIdle);
+    EXPECT_EQ(pes.Length(), 0);
+    EXPECT_EQ(pes.Capacity(), 0);
+    EXPECT_EQ(pes.GetStreamId(), -1);
+    uint32_t size = 1;
+    EXPECT_EQ(pes.GetHeader(size), nullptr);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(pes.GetTimeStamps().second, INT64_MIN);
+    EXPECT_EQ(pes.ReservedBytes(), reserved);
+    // A continuation is still no start.
+    EXPECT_FALSE(pes.AddTp(SkTp(PayloadPacket(false, std::vector<uint8_t>(184, 1)).data(), 188)));
+    EXPECT_EQ(pes.Length(), 0);
+
+    // The next PES is assembled as in a new SkPes, capacity steps included, in the same block.
+    SkPes fresh(nullptr, 0, 0);
+    auto audio = PesHeader(0xC0, 0, 0x80, 5);
+    audio.insert(audio.end(), {0x21, 0x00, 0x07, 0x5F, 0x91});
+    audio.resize(184, 0x77);
+    for (SkPes* p : {&pes, &fresh})
+        p->AddTp(SkTp(PayloadPacket(true, audio).data(), 188));
+    EXPECT_EQ(pes.Capacity(), fresh.Capacity());
+    EXPECT_EQ(pes.Data(), block);
+    ASSERT_EQ(pes.Length(), fresh.Length());
+    EXPECT_TRUE(std::equal(pes.Data(), pes.Data() + pes.Length(), fresh.Data()));
+    EXPECT_EQ(pes.GetTimeStamps(), fresh.GetTimeStamps());
+
+    // A block over the limit given is freed.
+    pes.Recycle(reserved - 1);
+    EXPECT_EQ(pes.ReservedBytes(), 0);
+    EXPECT_EQ(pes.Capacity(), 0);
+    pes.AddTp(SkTp(PayloadPacket(true, audio).data(), 188));
+    EXPECT_EQ(pes.Length(), fresh.Length());
+    EXPECT_EQ(pes.ReservedBytes(), 8192);
+
+    // A wrapping PES keeps its bytes and room, and owns no block.
+    std::vector<uint8_t> padding = {0, 0, 1, 0xBE, 0, 4, 1, 2, 3, 4};
+    SkPes wrapped(padding.data(), static_cast<int32_t>(padding.size()), static_cast<int32_t>(padding.size()));
+    wrapped.Recycle();
+    EXPECT_EQ(wrapped.Length(), 0);
+    EXPECT_EQ(wrapped.GetState(), SkPes::kIdle);
+    EXPECT_EQ(wrapped.Capacity(), 10);
+    EXPECT_EQ(wrapped.ReservedBytes(), 0);
 }
