@@ -12,6 +12,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -37,14 +38,40 @@ int64_t SteadyNanoseconds()
 // A kernel object behind a HANDLE. Handles cross module boundaries (the host makes an event that
 // a filter's module signals), and every module carries its own copy of this file, so each
 // operation is a virtual call into the module that made the object and nothing relies on RTTI.
+// The handle holds one reference; signalling holds another while it notifies, so that a waiter
+// that closes the handle as soon as it wakes cannot free the object under the signaller.
 class KernelObject {
 public:
-    virtual ~KernelObject() = default;
     // True when the object was signalled within the time-out (INFINITE waits for ever).
     virtual bool Wait(DWORD milliseconds) = 0;
     virtual bool Set() { return false; }
     virtual bool Reset() { return false; }
     virtual bool Release(LONG, LONG*) { return false; }
+
+    virtual void AddRef() { references_.fetch_add(1, std::memory_order_relaxed); }
+    virtual void ReleaseRef()
+    {
+        if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
+    }
+
+protected:
+    virtual ~KernelObject() = default;
+
+private:
+    std::atomic<long> references_{1};
+};
+
+// Holds a reference for the scope of a signalling call.
+class KernelObjectReference {
+public:
+    explicit KernelObjectReference(KernelObject& object) : object_(object) { object_.AddRef(); }
+    ~KernelObjectReference() { object_.ReleaseRef(); }
+    KernelObjectReference(const KernelObjectReference&) = delete;
+    KernelObjectReference& operator=(const KernelObjectReference&) = delete;
+
+private:
+    KernelObject& object_;
 };
 
 class WaitableObject : public KernelObject {
@@ -73,12 +100,15 @@ class EventObject final : public WaitableObject {
 public:
     EventObject(bool manualReset, bool initialState) : manualReset_(manualReset), signalled_(initialState) {}
 
-    // Notifies under the lock: a waiter may close the handle as soon as it wakes, so nothing of
-    // the object may be touched once the lock is released.
+    // Notifies after releasing the lock, so that the woken thread does not wake only to block on
+    // it; the reference keeps the object alive should that thread close the handle at once.
     bool Set() override
     {
-        std::lock_guard lock(mutex_);
-        signalled_ = true;
+        const KernelObjectReference alive(*this);
+        {
+            std::lock_guard lock(mutex_);
+            signalled_ = true;
+        }
         if (manualReset_)
             changed_.notify_all();
         else
@@ -110,12 +140,15 @@ public:
 
     bool Release(LONG releaseCount, LONG* previousCount) override
     {
-        std::lock_guard lock(mutex_); // notified under the lock, as Set is
-        if (releaseCount <= 0 || count_ > maximum_ - releaseCount)
-            return false;
-        if (previousCount)
-            *previousCount = count_;
-        count_ += releaseCount;
+        const KernelObjectReference alive(*this); // notified after the lock, as Set is
+        {
+            std::lock_guard lock(mutex_);
+            if (releaseCount <= 0 || count_ > maximum_ - releaseCount)
+                return false;
+            if (previousCount)
+                *previousCount = count_;
+            count_ += releaseCount;
+        }
         changed_.notify_all();
         return true;
     }
@@ -219,7 +252,7 @@ BOOL CloseHandle(HANDLE hObject)
 {
     if (hObject == nullptr)
         return FALSE;
-    delete ToObject(hObject);
+    ToObject(hObject)->ReleaseRef();
     return TRUE;
 }
 

@@ -182,6 +182,25 @@ TEST_F(BaseComObjects, EventsResetAutomaticallyUnlessManual)
     EXPECT_TRUE(CloseHandle(semaphore));
 }
 
+// A waiter may close the handle the moment it wakes, while the signalling call is still on its
+// way out (a worker that waits for "done" and then frees its events does this). The signaller
+// must touch nothing freed; TSan sees it when it does, whatever the timing.
+TEST_F(BaseComObjects, AWaiterMayCloseTheHandleAsSoonAsItWakes)
+{
+    for (int round = 0; round < 2000; ++round) {
+        const bool semaphoreRound = round % 2 == 1;
+        const HANDLE handle = semaphoreRound ? CreateSemaphore(nullptr, 0, 1, nullptr)
+                                             : CreateEvent(nullptr, FALSE, FALSE, nullptr);
+        ASSERT_NE(handle, nullptr);
+        std::thread waiter([handle] {
+            EXPECT_EQ(WaitForSingleObject(handle, INFINITE), WAIT_OBJECT_0);
+            EXPECT_TRUE(CloseHandle(handle));
+        });
+        EXPECT_TRUE(semaphoreRound ? ReleaseSemaphore(handle, 1, nullptr) : SetEvent(handle));
+        waiter.join();
+    }
+}
+
 class EchoThread final : public CAMThread {
 public:
     ~EchoThread() override { Close(); }
