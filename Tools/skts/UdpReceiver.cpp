@@ -133,15 +133,16 @@ bool SameAddress(const SOCKADDR* address, const sockaddr_storage& wanted)
 // given, for a group of the family given.
 bool FindInterface(const std::string& name, int family, JoinInterface& out)
 {
+    // A plain number is an index (the resolver would take "1" for 0.0.0.1).
+    const bool isIndex = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos && name.size() < 10;
+    const unsigned long index = isIndex ? std::stoul(name) : 0;
     sockaddr_storage address{};
     std::string ignored;
-    const bool numeric = Resolve(name, 0, family, address, ignored);
+    const bool numeric = !isIndex && Resolve(name, 0, family, address, ignored);
     if (numeric && family == AF_INET) {
         out.v4 = reinterpret_cast<const sockaddr_in&>(address).sin_addr;
         return true;
     }
-    const bool isIndex = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos && name.size() < 10;
-    const unsigned long index = isIndex ? std::stoul(name) : 0;
     std::wstring wide(name.size(), L'\0');
     wide.resize(static_cast<size_t>(
         ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(), static_cast<int>(wide.size()))));
