@@ -5,11 +5,12 @@
 #include <cmath>
 #include <cstring>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace Skts {
@@ -30,7 +31,7 @@ int64_t RealtimeNs()
         .count();
 }
 
-[[maybe_unused]] int64_t SecondsToNs(double seconds) { return static_cast<int64_t>(std::llround(seconds * 1e9)); }
+int64_t SecondsToNs(double seconds) { return static_cast<int64_t>(std::llround(seconds * 1e9)); }
 
 const char* EndName(LiveSource::End end)
 {
@@ -53,20 +54,8 @@ LiveSource::LiveSource(const LiveAddress& address, const LiveOptions& options)
     : address_(address), options_(options), rtp_(address.protocol == LiveAddress::Protocol::Udp),
       buffer_(kMaxDatagram)
 {
-#if defined(_WIN32)
-    receiver_.Open(address_);
-    error_ = receiver_.Error();
-#else
-    // SIGINT and SIGTERM end the run through a descriptor polled beside the socket. They stay
-    // blocked until the process exits (it does soon after the run), so that a signal that comes
-    // late cannot cut the report short. Threads started later inherit the mask.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0 ||
-        (signalFd_ = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK)) < 0) {
-        error_ = "cannot receive " + address_.text + ": " + std::strerror(errno);
+    if (!stopRequest_.Error().empty()) {
+        error_ = "cannot receive " + address_.text + ": " + stopRequest_.Error();
         return;
     }
     if (!receiver_.Open(address_)) {
@@ -74,18 +63,11 @@ LiveSource::LiveSource(const LiveAddress& address, const LiveOptions& options)
         return;
     }
     open_ = true;
-#endif
     startNs_ = SteadyNs();
     lastDataNs_ = startNs_;
 }
 
-LiveSource::~LiveSource()
-{
-#if !defined(_WIN32)
-    if (signalFd_ >= 0)
-        ::close(signalFd_);
-#endif
-}
+LiveSource::~LiveSource() = default;
 
 double LiveSource::ElapsedSeconds() const { return static_cast<double>(SteadyNs() - startNs_) / 1e9; }
 
@@ -99,9 +81,6 @@ std::string LiveSource::SilenceMessage() const
 
 LiveSource::Wait LiveSource::WaitForDatagram()
 {
-#if defined(_WIN32)
-    return Wait::Failed;
-#else
     for (;;) {
         const int64_t now = SteadyNs();
         int64_t deadline = lastDataNs_ + SecondsToNs(options_.timeoutSeconds);
@@ -121,25 +100,62 @@ LiveSource::Wait LiveSource::WaitForDatagram()
             end_ = End::Silence;
             return Wait::Stop;
         }
-        pollfd fds[2] = {{receiver_.Descriptor(), POLLIN, 0}, {signalFd_, POLLIN, 0}};
         const auto waitMs = static_cast<int>(std::min<int64_t>((deadline - now + 999'999) / 1'000'000, 1000));
-        const int ready = ::poll(fds, 2, waitMs);
-        if (ready < 0 && errno != EINTR) {
-            error_ = "cannot receive " + address_.text + ": " + std::strerror(errno);
-            return Wait::Failed;
-        }
-        if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
-            signalfd_siginfo info{};
-            while (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            }
+        switch (WaitForInput(waitMs)) {
+        case Input::Datagram:
+            return Wait::Ready;
+        case Input::StopRequest:
             end_ = End::Signal;
             return Wait::Stop;
+        case Input::Failed:
+            return Wait::Failed;
+        case Input::Nothing:
+            break;
         }
-        if (ready > 0 && (fds[0].revents & (POLLIN | POLLERR)) != 0)
-            return Wait::Ready;
     }
-#endif
 }
+
+#if defined(_WIN32)
+
+LiveSource::Input LiveSource::WaitForInput(int waitMs)
+{
+    // The console's stop request cannot wake WSAPoll: it is looked at between short waits.
+    constexpr int kStopCheckMs = 100;
+    for (int left = waitMs; left > 0; left -= kStopCheckMs) {
+        if (stopRequest_.Requested())
+            return Input::StopRequest;
+        WSAPOLLFD socket{};
+        socket.fd = receiver_.Descriptor();
+        socket.events = POLLRDNORM;
+        const int ready = ::WSAPoll(&socket, 1, std::min(left, kStopCheckMs));
+        if (ready < 0) {
+            error_ = "cannot receive " + address_.text + ": WSAPoll failed (" + std::to_string(::WSAGetLastError()) + ")";
+            return Input::Failed;
+        }
+        if (ready > 0 && (socket.revents & (POLLRDNORM | POLLERR)) != 0)
+            return Input::Datagram;
+    }
+    return stopRequest_.Requested() ? Input::StopRequest : Input::Nothing;
+}
+
+#else
+
+LiveSource::Input LiveSource::WaitForInput(int waitMs)
+{
+    pollfd fds[2] = {{receiver_.Descriptor(), POLLIN, 0}, {stopRequest_.Descriptor(), POLLIN, 0}};
+    const int ready = ::poll(fds, 2, waitMs);
+    if (ready < 0 && errno != EINTR) {
+        error_ = "cannot receive " + address_.text + ": " + std::strerror(errno);
+        return Input::Failed;
+    }
+    if (ready > 0 && (fds[1].revents & POLLIN) != 0 && stopRequest_.Requested())
+        return Input::StopRequest;
+    if (ready > 0 && (fds[0].revents & (POLLIN | POLLERR)) != 0)
+        return Input::Datagram;
+    return Input::Nothing;
+}
+
+#endif
 
 int64_t LiveSource::TakeDatagram(const uint8_t*& data, int64_t& arrivalNs)
 {
@@ -150,8 +166,14 @@ int64_t LiveSource::TakeDatagram(const uint8_t*& data, int64_t& arrivalNs)
             error_ = receiver_.Error();
         return got;
     }
-    if (stopping_ && datagram.arrivalNs > stopArrivalNs_)
-        return 0;
+    if (stopping_) {
+        // With kernel stamps, what came after the stop is known; without, what the receive
+        // buffer can have held at the stop is read.
+        bytesSinceStop_ += static_cast<int64_t>(datagram.size);
+        if (receiver_.KernelTimestamps() ? datagram.arrivalNs > stopArrivalNs_
+                                         : bytesSinceStop_ > receiver_.ReceiveBufferBytes())
+            return 0;
+    }
     lastDataNs_ = SteadyNs();
     ++datagrams_;
     if (datagram.truncated)

@@ -1,8 +1,8 @@
 #pragma once
 // A network input read datagram by datagram: the transport-stream bytes of each, with its
-// arrival time. The run ends after a duration, at SIGINT or SIGTERM (the datagrams already
-// queued are still read, so the report covers all that arrived), or when no datagram comes
-// for the silence timeout.
+// arrival time. The run ends after a duration, at SIGINT or SIGTERM (Ctrl-C, Ctrl-Break or the
+// console closing on Windows; the datagrams already queued are still read, so the report covers
+// all that arrived), or when no datagram comes for the silence timeout.
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -11,6 +11,7 @@
 
 #include "LiveAddress.h"
 #include "RtpDepacketizer.h"
+#include "StopRequest.h"
 #include "UdpReceiver.h"
 
 namespace Skts {
@@ -50,13 +51,16 @@ public:
 private:
     enum class Wait { Ready, Stop, Failed };
     Wait WaitForDatagram();
+    // The platform's part of the wait: up to waitMs for a datagram or a stop request.
+    enum class Input { Datagram, StopRequest, Nothing, Failed };
+    Input WaitForInput(int waitMs);
     int64_t TakeDatagram(const uint8_t*& data, int64_t& arrivalNs);
 
     LiveAddress address_;
     LiveOptions options_;
     UdpReceiver receiver_;
     RtpDepacketizer rtp_;
-    int signalFd_ = -1;
+    StopRequest stopRequest_;
     bool open_ = false;
     bool stopping_ = false; // reading what is queued, then the end
     End end_ = End::None;
@@ -66,6 +70,9 @@ private:
     int64_t lastDataNs_ = 0;  // steady clock at the latest datagram
     int64_t lastArrivalNs_ = 0;
     int64_t stopArrivalNs_ = 0; // while stopping: datagrams that arrived later are not read
+    // While stopping without kernel stamps: what was read since; no more than the receive
+    // buffer can have held is read, so a sender that goes on cannot hold the end back.
+    int64_t bytesSinceStop_ = 0;
     uint64_t datagrams_ = 0;
     uint64_t bytes_ = 0;
     uint64_t truncated_ = 0;

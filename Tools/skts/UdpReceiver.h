@@ -8,7 +8,24 @@
 
 #include "LiveAddress.h"
 
+struct sockaddr_storage;
+
 namespace Skts {
+
+#if defined(_WIN32)
+// Winsock in use while it lives (WSAStartup and WSACleanup).
+class WinsockUse {
+public:
+    WinsockUse();
+    ~WinsockUse();
+    WinsockUse(const WinsockUse&) = delete;
+    WinsockUse& operator=(const WinsockUse&) = delete;
+    int Failure() const { return failure_; } // 0, or WSAStartup's error code
+
+private:
+    int failure_ = 0;
+};
+#endif
 
 class UdpReceiver {
 public:
@@ -24,7 +41,14 @@ public:
     bool Open(const LiveAddress& address);
     const std::string& Error() const { return error_; }
 
-    int Descriptor() const { return fd_; }
+#if defined(_WIN32)
+    using Socket = std::uintptr_t; // SOCKET
+    static constexpr Socket kNoSocket = ~Socket{0};
+#else
+    using Socket = int;
+    static constexpr Socket kNoSocket = -1;
+#endif
+    Socket Descriptor() const { return fd_; }
     // What the kernel granted (it may give less than asked, or count its bookkeeping too).
     int ReceiveBufferBytes() const { return bufferBytes_; }
     bool KernelTimestamps() const { return kernelTimestamps_; }
@@ -33,7 +57,9 @@ public:
     struct Datagram {
         size_t size = 0;
         bool truncated = false;
-        int64_t arrivalNs = 0; // CLOCK_REALTIME: the kernel's stamp, else the time of receipt
+        // The kernel's stamp (real-time clock) where there are kernel stamps, else the time of
+        // receipt: the real-time clock on POSIX, the steady clock on Windows.
+        int64_t arrivalNs = 0;
     };
     // Takes one waiting datagram without blocking: 1 with one, 0 when none waits, -1 on an
     // error (Error() says which).
@@ -41,8 +67,13 @@ public:
 
 private:
     bool Fail(const std::string& message);
+    // The platform's part of Open: the socket, its buffer, the group and the bind.
+    bool OpenSocket(const LiveAddress& address, const sockaddr_storage& local, const sockaddr_storage* source);
 
-    int fd_ = -1;
+#if defined(_WIN32)
+    WinsockUse winsock_;
+#endif
+    Socket fd_ = kNoSocket;
     int bufferBytes_ = 0;
     bool kernelTimestamps_ = false;
     bool multicast_ = false;
