@@ -19,8 +19,6 @@ namespace {
 
 using FaultInjectionTest = FilterTest::LiveObjects;
 
-constexpr ULONG kVideoPid = 0x100;
-constexpr ULONG kAudioPid = 0x101;
 constexpr size_t kBufferSize = 8192; // what the output pins ask of the downstream allocator
 
 size_t CountOf(const std::vector<std::string>& lines, const std::string& line)

@@ -22,6 +22,10 @@ namespace FaultTest {
 
 using Bytes = std::vector<uint8_t>;
 
+// The video and audio PIDs of the sample streams the fault tests use.
+constexpr ULONG kVideoPid = 0x100;
+constexpr ULONG kAudioPid = 0x101;
+
 // The PES payloads of one PID of a stream, in order, as the engine assembles them.
 std::vector<Bytes> ReferencePayloads(const Bytes& stream, uint32_t pid);
 

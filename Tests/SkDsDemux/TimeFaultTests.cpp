@@ -23,8 +23,6 @@ namespace {
 
 using TimeFaultTest = FilterTest::LiveObjects;
 
-constexpr ULONG kVideoPid = 0x100;
-constexpr ULONG kAudioPid = 0x101;
 constexpr int64_t kSecond = 10'000'000;          // 100 ns units
 constexpr int64_t kSecondNs = 1'000'000'000;
 constexpr int64_t kPcrSecond = 27'000'000;       // 27 MHz units
