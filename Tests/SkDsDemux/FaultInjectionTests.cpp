@@ -147,8 +147,10 @@ TEST_F(FaultInjectionTest, StalledDownstreamHoldsUpOnlyItsOwnPin)
 }
 
 // Stop while a sink blocks for a second inside Receive: Stop waits for the sample in hand and
-// comes back; the delivery thread ends and the queued PES are dropped. The only line that may be
-// logged is the buffer refused by the stopped sink's decommitted allocator.
+// comes back; the delivery thread ends and the queued PES are dropped. The sinks stop before the
+// filter, so the only lines that may be logged are a buffer refused by a stopped sink's
+// decommitted allocator and a sample in flight refused by a stopped sink (how many depends on
+// where each pin's thread is when its sink stops).
 TEST_F(FaultInjectionTest, StopWhileADownstreamBlocksForASecondComesBack)
 {
     const Bytes stream = SampleStream("h264_aac.ts");
@@ -175,7 +177,9 @@ TEST_F(FaultInjectionTest, StopWhileADownstreamBlocksForASecondComesBack)
         }
     }
     for (const std::string& line : log.Messages())
-        EXPECT_EQ(line, "EsPin(226): Failed to get delivery buffer (ERROR=0x80040211)\n");
+        EXPECT_TRUE(line == "EsPin(226): Failed to get delivery buffer (ERROR=0x80040211)\n" ||
+                    line == "EsPin(277): Failed to deliver output sample (hr=0x80040227)\n")
+            << line;
 }
 
 // A sink that takes its time with every sample: the queue grows while the input runs ahead, and
