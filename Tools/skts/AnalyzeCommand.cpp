@@ -17,8 +17,6 @@
 namespace Skts {
 
 namespace {
-constexpr size_t kMuxRateProbeBytes = size_t{8} << 20;
-constexpr int32_t kFallbackBitrate = 10'000'000;
 
 constexpr auto kJsonErrors = nlohmann::json::error_handler_t::replace;
 
@@ -64,10 +62,7 @@ void AddAnalyzeCommand(CLI::App& app, StdoutSink& out, int& exitCode)
                                                               : "bit rate must be 1 to 2147483647 or auto";
             },
             "BITRATE|auto"));
-    command->add_option("--si-standard", options->siStandard,
-                        "Service-information tables to follow: none, atsc, dvb (default) or 3 (a DVB-based set)")
-        ->transform(CLI::CheckedTransformer(std::map<std::string, int32_t>{{"none", 0}, {"atsc", 1}, {"dvb", 2}, {"3", 3}},
-                                            CLI::ignore_case));
+    AddSiStandardOption(*command, options->siStandard);
     command->add_flag("--json", options->json, "Print one JSON document instead of the readable summary");
     command->add_flag("--events", options->events,
                       "Print each conformance report and each change in the stream's life (PCR jumps and wraps, "
@@ -85,13 +80,7 @@ int RunAnalyze(const AnalyzeOptions& options, StdoutSink& sink)
         throw CommandError(source.Error());
 
     // A network input has an arrival clock of its own; a file's times come from a bit rate.
-    int32_t bitrate = source.IsLive() ? kFallbackBitrate : options.bitrate;
-    if (bitrate <= 0) {
-        const std::vector<uint8_t>& start = source.Peek(kMuxRateProbeBytes);
-        bitrate = EstimateMuxRate(start.data(), start.size());
-        if (bitrate <= 0)
-            bitrate = kFallbackBitrate;
-    }
+    const int32_t bitrate = AnalysisBitrate(source, options.bitrate);
 
     // Events are written as they happen (runs folded), so memory does not grow with them.
     std::ostream& out = sink.Stream();

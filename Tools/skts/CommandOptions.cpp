@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <map>
+#include <string>
 
 #include "ByteSource.h"
 #include "CommandError.h"
@@ -22,6 +24,14 @@ void AddLiveOptions(CLI::App& command, LiveOptions& live, bool withDuration)
 void AddQuietFlag(CLI::App& command, bool& quiet)
 {
     command.add_flag("-q,--quiet", quiet, "No progress line on standard error");
+}
+
+void AddSiStandardOption(CLI::App& command, int32_t& siStandard)
+{
+    command.add_option("--si-standard", siStandard,
+                       "Service-information tables to follow: none, atsc, dvb (default) or 3 (a DVB-based set)")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, int32_t>{{"none", 0}, {"atsc", 1}, {"dvb", 2}, {"3", 3}},
+                                            CLI::ignore_case));
 }
 
 int LiveRunExitCode(const ByteSource& source)

@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "ByteSource.h"
 #include "SkTp.h"
 #include "SkTsTypes.h"
 
@@ -85,6 +86,18 @@ int32_t EstimateMuxRate(const uint8_t* data, size_t size)
     if (rate < 1.0 || rate > static_cast<double>(std::numeric_limits<int32_t>::max()))
         return 0;
     return static_cast<int32_t>(rate + 0.5);
+}
+
+int32_t AnalysisBitrate(ByteSource& source, int32_t requested)
+{
+    constexpr size_t kProbeBytes = size_t{8} << 20;
+    if (source.IsLive())
+        return kFallbackBitrate;
+    if (requested > 0)
+        return requested;
+    const std::vector<uint8_t>& start = source.Peek(kProbeBytes);
+    const int32_t estimated = EstimateMuxRate(start.data(), start.size());
+    return estimated > 0 ? estimated : kFallbackBitrate;
 }
 
 } // namespace Skts

@@ -42,7 +42,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kSurveyBytes = size_t{8} << 20;
-constexpr int32_t kFallbackBitrate = 10'000'000;
 // Records alive at most while playing fast: the PES queued on the pins plus the current input
 // sample's. It keeps every pin's queue short of the backlog the filter would trim.
 constexpr int64_t kFastRecordsInFlight = 64;
@@ -108,20 +107,20 @@ bool InStream(const StreamSurvey& survey, uint32_t pid)
 }
 
 // NAME=PID[,PID...][:video|audio|data]; the type of the first PID's stream fills what is open.
-PinPlan ParsePinSpec(const std::string& spec, const StreamSurvey& survey)
+PinPlan ParsePinOption(const std::string& option, const StreamSurvey& survey)
 {
-    const size_t equals = spec.find('=');
+    const size_t equals = option.find('=');
     if (equals == std::string::npos || equals == 0)
-        throw CommandError("bad --pin '" + spec + "' (NAME=PID[,PID...][:video|audio|data])");
+        throw CommandError("bad --pin '" + option + "' (NAME=PID[,PID...][:video|audio|data])");
     PinPlan plan;
-    plan.name = spec.substr(0, equals);
-    std::string pids = spec.substr(equals + 1);
+    plan.name = option.substr(0, equals);
+    std::string pids = option.substr(equals + 1);
     std::string kind;
     if (const size_t colon = pids.find(':'); colon != std::string::npos) {
         kind = pids.substr(colon + 1);
         pids.resize(colon);
         if (kind != "video" && kind != "audio" && kind != "data")
-            throw CommandError("bad pin type '" + kind + "' in --pin '" + spec + "' (video, audio or data)");
+            throw CommandError("bad pin type '" + kind + "' in --pin '" + option + "' (video, audio or data)");
     }
     for (size_t start = 0; start <= pids.size();) {
         const size_t comma = std::min(pids.find(',', start), pids.size());
@@ -144,8 +143,8 @@ std::vector<PinPlan> PlanPins(const PlayOptions& options, const StreamSurvey& su
     std::vector<PinPlan> plans;
     if (!options.pins.empty()) {
         std::set<std::string> names;
-        for (const std::string& spec : options.pins) {
-            plans.push_back(ParsePinSpec(spec, survey));
+        for (const std::string& option : options.pins) {
+            plans.push_back(ParsePinOption(option, survey));
             if (!names.insert(plans.back().name).second)
                 throw CommandError("duplicate pin name '" + plans.back().name + "'");
         }

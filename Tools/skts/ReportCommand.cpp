@@ -22,8 +22,6 @@ namespace Skts {
 
 namespace {
 
-constexpr size_t kMuxRateProbeBytes = size_t{8} << 20;
-constexpr int32_t kFallbackBitrate = 10'000'000;
 // Events kept for the page; later ones are counted only.
 constexpr size_t kMaxEvents = 10'000;
 
@@ -69,9 +67,7 @@ void AddReportCommand(CLI::App& app, StdoutSink& out, int& exitCode)
                         "File input: bit rate in bit/s for packet times (default: the mux rate from the PCRs of "
                         "the first 8 MiB)")
         ->check(CLI::Range(1, INT32_MAX));
-    command->add_option("--si-standard", options->siStandard, "none, atsc, dvb (default) or 3")
-        ->transform(CLI::CheckedTransformer(std::map<std::string, int32_t>{{"none", 0}, {"atsc", 1}, {"dvb", 2}, {"3", 3}},
-                                            CLI::ignore_case));
+    AddSiStandardOption(*command, options->siStandard);
     AddLiveOptions(*command, options->live, true);
     AddQuietFlag(*command, options->quiet);
     command->callback([options, &out, &exitCode] { exitCode = RunReport(*options, out); });
@@ -82,15 +78,7 @@ int RunReport(const ReportOptions& options, StdoutSink& sink)
     ByteSource source(options.input, options.live);
     if (!source.IsOpen())
         throw CommandError(source.Error());
-    int32_t bitrate = options.bitrate;
-    if (source.IsLive()) {
-        bitrate = kFallbackBitrate;
-    } else if (bitrate <= 0) {
-        const std::vector<uint8_t>& start = source.Peek(kMuxRateProbeBytes);
-        bitrate = EstimateMuxRate(start.data(), start.size());
-        if (bitrate <= 0)
-            bitrate = kFallbackBitrate;
-    }
+    const int32_t bitrate = AnalysisBitrate(source, options.bitrate);
 
     nlohmann::json events = nlohmann::json::array();
     uint64_t eventsDropped = 0;
