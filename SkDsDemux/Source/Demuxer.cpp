@@ -188,8 +188,14 @@ void Demuxer::OnPacket(void* context, const uint8_t* packet, uint32_t size, cons
 {
     auto* self = static_cast<Demuxer*>(context);
     const SklibTs::SkTp tp(packet, size);
-    const int64_t elapsed = 2 * (*ticks - self->lastPacketTicks) / self->packetDuration;
-    self->packetCount += (elapsed + 1) / 2;
+    // Packets elapsed, rounded to nearest. Nearly always exactly one: that case needs no
+    // division, which would otherwise be the costliest instruction per packet.
+    const int64_t twice = 2 * (*ticks - self->lastPacketTicks);
+    const int64_t duration = self->packetDuration;
+    if (twice >= duration && twice < 3 * duration)
+        ++self->packetCount;
+    else
+        self->packetCount += (twice / duration + 1) / 2;
     self->lastPacketTicks = *ticks;
     try {
         self->ProcessPcr(tp, *ticks);
