@@ -21,18 +21,20 @@ const std::map<std::string, int> kMuxRates = {
 
 } // namespace
 
-// Every elementary PID's payloads equal the reference digest and PES count, whatever the chunking.
+// Every elementary PID's payloads equal the reference digest and PES count, whatever the chunking,
+// from a file or through a pipe (chunk 0 below: the default chunks, from standard input).
 TEST(SktsDemuxTest, OutputsMatchTheFactsForEveryChunkSize)
 {
     const SktsTest::TempDir out("skts_demux_test");
     const auto outDir = out.Path();
     SktsTest::ForEachSampleWithFacts([&](const std::string& name, const std::filesystem::path& stream, const json& facts) {
-        for (int chunk : {1, 188, 1000, 65536}) {
+        for (int chunk : {1, 188, 1000, 65536, 0}) {
             SCOPED_TRACE(name + " chunk " + std::to_string(chunk));
             std::filesystem::remove_all(outDir);
-            const auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " demux --json --chunk " +
-                                                     std::to_string(chunk) + " -o " + outDir.string() + " " +
-                                                     stream.string());
+            const std::string demux = std::string(SKTS_TOOL) + " demux --json -o " + outDir.string();
+            const auto result = SktsTest::RunCommand(
+                chunk == 0 ? "(cat " + stream.string() + " | " + demux + " -)"
+                           : demux + " --chunk " + std::to_string(chunk) + " " + stream.string());
             ASSERT_EQ(result.exitCode, 0) << result.err;
             const json report = json::parse(result.out);
             EXPECT_NEAR(report["bitrate"].get<double>(), kMuxRates.at(name), kMuxRates.at(name) * 0.005);

@@ -28,6 +28,7 @@ ByteSource::ByteSource(const std::string& path, const LiveOptions& live)
 #if defined(_WIN32)
         _setmode(_fileno(stdin), _O_BINARY); // transport stream, not text
 #endif
+        std::setvbuf(file_, nullptr, _IONBF, 0); // the reader reads the descriptor itself
         return;
     }
     std::error_code ec;
@@ -41,6 +42,7 @@ ByteSource::ByteSource(const std::string& path, const LiveOptions& live)
         return;
     }
     ownsFile_ = true;
+    std::setvbuf(file_, nullptr, _IONBF, 0); // large reads only; the reader reads the descriptor
     if (std::filesystem::is_regular_file(path, ec)) {
         const auto bytes = std::filesystem::file_size(path, ec);
         if (!ec)
@@ -50,6 +52,7 @@ ByteSource::ByteSource(const std::string& path, const LiveOptions& live)
 
 ByteSource::~ByteSource()
 {
+    reader_.reset(); // before the file it reads goes
     if (ownsFile_)
         std::fclose(file_);
 }
@@ -58,7 +61,7 @@ const std::vector<uint8_t>& ByteSource::Peek(size_t bytes)
 {
     if (live_)
         return PeekLive(bytes);
-    if (ahead_.size() < bytes && error_.empty()) {
+    if (ahead_.size() < bytes && error_.empty() && !reader_) {
         const size_t had = ahead_.size();
         ahead_.resize(bytes);
         const size_t got = std::fread(ahead_.data() + had, 1, bytes - had, file_);
@@ -86,12 +89,45 @@ int64_t ByteSource::Read(uint8_t* buffer, size_t size)
         }
         return static_cast<int64_t>(count);
     }
-    const size_t got = std::fread(buffer, 1, size, file_);
-    if (got == 0 && std::ferror(file_)) {
-        error_ = "cannot read " + name_ + ": " + std::strerror(errno);
-        return -1;
+    if (!readAhead_) {
+        const size_t got = std::fread(buffer, 1, size, file_);
+        if (got == 0 && std::ferror(file_)) {
+            error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+            return -1;
+        }
+        return static_cast<int64_t>(got);
     }
-    return static_cast<int64_t>(got);
+    if (stretch_.size == 0) {
+        stretch_ = NextStretch(size);
+        if (stretch_.size == 0)
+            return error_.empty() ? 0 : -1;
+    }
+    const size_t count = std::min(size, stretch_.size);
+    std::memcpy(buffer, stretch_.data, count);
+    stretch_.data += count;
+    stretch_.size -= count;
+    return static_cast<int64_t>(count);
+}
+
+ReadAhead::Stretch ByteSource::NextStretch(size_t want)
+{
+    if (!error_.empty())
+        return {};
+    if (!readAhead_) {
+        direct_.resize(want);
+        const size_t got = std::fread(direct_.data(), 1, want, file_);
+        if (got < want && std::ferror(file_)) {
+            error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+            return {};
+        }
+        return {direct_.data(), got};
+    }
+    if (!reader_)
+        reader_ = std::make_unique<ReadAhead>(file_);
+    const ReadAhead::Stretch stretch = reader_->Next();
+    if (stretch.size == 0 && reader_->Error() != 0)
+        error_ = "cannot read " + name_ + ": " + std::strerror(reader_->Error());
+    return stretch;
 }
 
 int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<bool(const uint8_t*, uint32_t)>& sink)
@@ -109,22 +145,40 @@ int64_t ByteSource::ReadAll(size_t chunkSize, const std::function<bool(const uin
     }
     ahead_.clear();
     ahead_.shrink_to_fit();
-    std::vector<uint8_t> chunk(chunkSize);
+    // Chunks are cut from the stretches in place; only one that spans two of the reader's
+    // stretches is gathered, so every chunk but the last is chunkSize bytes either way.
+    std::vector<uint8_t> gathered;
     for (;;) {
-        const size_t got = std::fread(chunk.data(), 1, chunk.size(), file_);
-        if (got > 0) {
-            total += static_cast<int64_t>(got);
-            if (!sink(chunk.data(), static_cast<uint32_t>(got)))
-                return total;
-        }
-        if (got < chunk.size()) {
-            if (std::ferror(file_)) {
-                error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+        const ReadAhead::Stretch stretch = NextStretch(chunkSize);
+        if (stretch.size == 0) {
+            if (!error_.empty())
                 return -1;
+            if (!gathered.empty()) {
+                total += static_cast<int64_t>(gathered.size());
+                sink(gathered.data(), static_cast<uint32_t>(gathered.size()));
             }
-            if (std::feof(file_))
+            return total;
+        }
+        const uint8_t* data = stretch.data;
+        size_t left = stretch.size;
+        if (!gathered.empty()) {
+            const size_t take = std::min(left, chunkSize - gathered.size());
+            gathered.insert(gathered.end(), data, data + take);
+            data += take;
+            left -= take;
+            if (gathered.size() < chunkSize)
+                continue;
+            total += static_cast<int64_t>(chunkSize);
+            if (!sink(gathered.data(), static_cast<uint32_t>(chunkSize)))
+                return total;
+            gathered.clear();
+        }
+        for (; left >= chunkSize; data += chunkSize, left -= chunkSize) {
+            total += static_cast<int64_t>(chunkSize);
+            if (!sink(data, static_cast<uint32_t>(chunkSize)))
                 return total;
         }
+        gathered.assign(data, data + left);
     }
 }
 

@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "LiveSource.h"
+#include "ReadAhead.h"
 
 namespace Skts {
 
-// Reads a file, or standard input for "-", in fixed-size chunks; or a network input
-// (udp://..., rtp://...) datagram by datagram, each with its arrival time.
+// Reads a file, or standard input for "-", in fixed-size chunks (on request through a thread
+// that reads ahead); or a network input (udp://..., rtp://...) datagram by datagram, each with
+// its arrival time.
 class ByteSource {
 public:
     // A live input gathers at most this long for a Peek.
@@ -34,7 +36,13 @@ public:
     const std::string& Error() const { return error_; }
     const std::string& Name() const { return name_; }
 
-    // Reads up to `bytes` ahead without consuming them (ReadAll still delivers them first).
+    // A file is then read on a thread of its own, ahead of the chunks handed out: worth it when
+    // the caller's own work leaves the reading time to spare on another core (demultiplexing,
+    // which also writes). Only before the first Read or ReadAll.
+    void ReadAheadOnAThread() { readAhead_ = !live_; }
+
+    // Reads up to `bytes` ahead without consuming them (ReadAll still delivers them first). Only
+    // before the first Read or ReadAll.
     // Returns what was read; a read error leaves Error() set and ReadAll fails.
     const std::vector<uint8_t>& Peek(size_t bytes);
 
@@ -47,6 +55,10 @@ public:
     int64_t ReadAll(size_t chunkSize, const std::function<bool(const uint8_t*, uint32_t)>& sink);
 
 private:
+    // A file: the bytes after what Peek held, a stretch at a time (up to `want` bytes when read
+    // here, what the reader read when it reads ahead). Empty at the end; on a read error
+    // Error() is set.
+    ReadAhead::Stretch NextStretch(size_t want);
     // Live input: the next datagram's bytes into pending_ (false at the end or on an error).
     bool NextDatagram();
     const std::vector<uint8_t>& PeekLive(size_t bytes);
@@ -60,6 +72,10 @@ private:
     std::vector<uint8_t> ahead_;
     size_t aheadServed_ = 0; // bytes of ahead_ that Read has handed out
     int64_t size_ = -1;
+    bool readAhead_ = false;
+    std::unique_ptr<ReadAhead> reader_;
+    std::vector<uint8_t> direct_; // a stretch read here
+    ReadAhead::Stretch stretch_; // what Read has not handed out yet of the reader's last stretch
 
     std::unique_ptr<LiveSource> live_;
     // Datagrams peeked (their ends in ahead_ and arrival times), then the one being read.

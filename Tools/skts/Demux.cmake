@@ -1,2 +1,2 @@
-target_sources(skts PRIVATE DemuxCommand.cpp OutputFiles.cpp)
+target_sources(skts PRIVATE BackgroundWriter.cpp DemuxCommand.cpp OutputFiles.cpp)
 target_link_libraries(skts PRIVATE SkDsDemux)

@@ -75,7 +75,7 @@ public:
     }
 
     bool Commit() { return files_.Commit(); }
-    const std::string& FilesError() const { return files_.Error(); }
+    std::string FilesError() const { return files_.Error(); }
     int64_t Bitrate() const { return engine_.BitRate(); }
 
     nlohmann::json Report() const
@@ -247,6 +247,9 @@ int RunDemux(const DemuxOptions& options, StdoutSink& sink)
     ByteSource source(options.input, options.live);
     if (!source.IsOpen())
         throw CommandError(source.Error());
+    // Reading, demultiplexing and writing each take a third of the time: the reading and the
+    // writing are done on threads of their own.
+    source.ReadAheadOnAThread();
     std::error_code ec;
     std::filesystem::create_directories(options.outputDir, ec);
     if (ec)

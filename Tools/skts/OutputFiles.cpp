@@ -14,7 +14,8 @@
 namespace Skts {
 
 OutputFiles::OutputFiles(std::filesystem::path directory, size_t maxOpen)
-    : directory_(std::move(directory)), maxOpen_(maxOpen < 1 ? 1 : maxOpen)
+    : directory_(std::move(directory)), maxOpen_(maxOpen < 1 ? 1 : maxOpen),
+      writer_(kBufferSize, maxOpen_ + kBuffersInFlight)
 {
     // Leave half of a low descriptor limit to the rest of the process (the input, the
     // libraries, a sanitizer's runtime); running out is still handled when it happens.
@@ -33,8 +34,10 @@ OutputFiles::~OutputFiles()
 {
     if (committed_)
         return;
+    for (auto& [pid, file] : files_)
+        Close(file);
+    writer_.Finish();
     for (auto& [pid, file] : files_) {
-        file.handle.reset();
         std::error_code ignored;
         std::filesystem::remove(file.path, ignored);
     }
@@ -43,43 +46,51 @@ OutputFiles::~OutputFiles()
 bool OutputFiles::Fail(const File& file, int error)
 {
     if (error_.empty())
-        error_ = "cannot write " + file.path.string() + ": " + std::strerror(error != 0 ? error : EIO);
+        error_ = CannotWrite(file.path, error);
     return false;
 }
 
-bool OutputFiles::Close(File& file)
+void OutputFiles::Close(File& file)
 {
     if (!file.handle)
-        return true;
+        return;
     lru_.erase(file.lruEntry);
-    std::FILE* handle = file.handle.release();
-    errno = 0;
-    const bool written = std::ferror(handle) == 0;
-    const int closeResult = std::fclose(handle);
-    file.buffer.reset(); // a closed file holds no memory, however many PIDs there are
-    if (!written || closeResult != 0)
-        return Fail(file, errno);
-    return true;
+    // A closed file holds no memory, however many PIDs there are.
+    if (file.filling.size > 0)
+        writer_.Write(file.handle.get(), file.path, std::move(file.filling));
+    else
+        writer_.Give(std::move(file.filling));
+    file.filling = {};
+    writer_.Close(file.handle.release(), file.path);
 }
 
 bool OutputFiles::Open(uint32_t pid, File& file, const char* mode)
 {
-    if (lru_.size() >= maxOpen_ && !Close(files_.at(lru_.front())))
-        return false;
+    if (lru_.size() >= maxOpen_)
+        Close(files_.at(lru_.front()));
+    bool waitedForWriter = false;
     for (;;) {
         errno = 0;
         file.handle.reset(std::fopen(file.path.string().c_str(), mode));
         if (file.handle) {
-            file.buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
-            std::setvbuf(file.handle.get(), file.buffer.get(), _IOFBF, kBufferSize);
+            // The writer hands over whole buffers: a second one in the stream would only copy.
+            std::setvbuf(file.handle.get(), nullptr, _IONBF, 0);
             break;
         }
         const int error = errno;
-        // Out of descriptors: give back one of ours and try again while we hold any.
-        if ((error == EMFILE || error == ENFILE) && !lru_.empty()) {
-            if (!Close(files_.at(lru_.front())))
-                return false;
-            continue;
+        // Out of descriptors: let the writer close what it was asked to, then give back one of
+        // ours after another, trying again each time.
+        if (error == EMFILE || error == ENFILE) {
+            if (!waitedForWriter) {
+                writer_.Finish();
+                waitedForWriter = true;
+                continue;
+            }
+            if (!lru_.empty()) {
+                Close(files_.at(lru_.front()));
+                writer_.Finish();
+                continue;
+            }
         }
         return Fail(file, error);
     }
@@ -92,6 +103,10 @@ bool OutputFiles::Create(uint32_t pid)
     if (Failed())
         return false;
     File& file = files_[pid];
+    if (!file.path.empty()) {
+        Close(file); // made before: start it again once the writer is done with it
+        writer_.Finish();
+    }
     file.path = directory_ / (PidName(pid) + ".es");
     return Open(pid, file, "wb");
 }
@@ -108,18 +123,28 @@ bool OutputFiles::Write(uint32_t pid, const uint8_t* data, size_t size)
         lru_.splice(lru_.end(), lru_, file.lruEntry);
     else if (!Open(pid, file, "ab"))
         return false;
-    errno = 0;
-    if (std::fwrite(data, 1, size, file.handle.get()) != size)
-        return Fail(file, errno);
-    return true;
+    while (size > 0) {
+        if (!file.filling.bytes)
+            file.filling = writer_.Take();
+        const size_t room = writer_.BufferSize() - file.filling.size;
+        const size_t piece = size < room ? size : room;
+        std::memcpy(file.filling.bytes.get() + file.filling.size, data, piece);
+        file.filling.size += piece;
+        data += piece;
+        size -= piece;
+        if (file.filling.size == writer_.BufferSize()) {
+            writer_.Write(file.handle.get(), file.path, std::move(file.filling));
+            file.filling = {};
+        }
+    }
+    return !writer_.Failed();
 }
 
 bool OutputFiles::Commit()
 {
-    for (auto& [pid, file] : files_) {
-        if (!Close(file))
-            break;
-    }
+    for (auto& [pid, file] : files_)
+        Close(file);
+    writer_.Finish();
     committed_ = !Failed();
     return committed_;
 }

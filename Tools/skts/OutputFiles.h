@@ -2,7 +2,10 @@
 // The demultiplexer's output files, one per PID, with every write and every close checked.
 // Only a bounded number are open at once (the least recently written is closed and reopened
 // for appending when its PID has data again), so thousands of PIDs need no more descriptors
-// than that. A run that fails removes the files it made: no half-made outputs stay behind.
+// than that. Payloads are gathered into large buffers that a background writer writes while
+// the next ones fill. A run that fails removes the files it made: no half-made outputs stay.
+#include "BackgroundWriter.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -16,8 +19,10 @@ namespace Skts {
 class OutputFiles {
 public:
     static constexpr size_t kMaxOpenFiles = 64;
-    // Write buffer per open file: payloads leave in large writes, not one system call a PES.
+    // Write buffer: payloads leave in large writes, not one system call a PES.
     static constexpr size_t kBufferSize = 128 * 1024;
+    // Filled buffers waiting for the writer, besides the one each open file is filling.
+    static constexpr size_t kBuffersInFlight = 8;
 
     explicit OutputFiles(std::filesystem::path directory, size_t maxOpen = kMaxOpenFiles);
     // Closes what is open; unless Commit() succeeded, removes every file made.
@@ -31,22 +36,23 @@ public:
     // Closes every file, checking each; the files then stay. False on failure.
     bool Commit();
 
-    bool Failed() const { return !error_.empty(); }
+    bool Failed() const { return !error_.empty() || writer_.Failed(); }
     // "cannot write DIR/0xNNNN.es: <reason>".
-    const std::string& Error() const { return error_; }
+    std::string Error() const { return error_.empty() ? writer_.Error() : error_; }
     size_t OpenCount() const { return lru_.size(); }
 
 private:
     using Handle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
     struct File {
         std::filesystem::path path;
-        std::unique_ptr<char[]> buffer; // before handle: the stream is closed before it goes
         Handle handle{nullptr, &std::fclose};
+        BackgroundWriter::Buffer filling;
         std::list<uint32_t>::iterator lruEntry;
     };
 
     bool Open(uint32_t pid, File& file, const char* mode);
-    bool Close(File& file);
+    // Hands the file's last bytes and its closing to the writer.
+    void Close(File& file);
     bool Fail(const File& file, int error);
 
     std::filesystem::path directory_;
@@ -55,6 +61,7 @@ private:
     std::list<uint32_t> lru_; // open files, least recently used first
     std::string error_;
     bool committed_ = false;
+    BackgroundWriter writer_; // last: its thread ends, with every file closed, before the rest goes
 };
 
 } // namespace Skts

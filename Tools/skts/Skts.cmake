@@ -6,4 +6,5 @@ target_sources(skts PRIVATE
   main.cpp
   MuxRate.cpp
   PidText.cpp
+  ReadAhead.cpp
 )

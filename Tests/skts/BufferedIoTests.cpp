@@ -1,0 +1,170 @@
+// The threads that read the input ahead and write the outputs behind: bytes arrive whole and in
+// order, failures are named, buffers come back, and a stalled pipe does not hold a run.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "BackgroundWriter.h"
+#include "OutputFiles.h"
+#include "ReadAhead.h"
+#include "TempDir.h"
+
+namespace {
+
+std::vector<uint8_t> Slurp(const std::filesystem::path& path)
+{
+    std::vector<uint8_t> bytes;
+    if (std::FILE* file = std::fopen(path.string().c_str(), "rb")) {
+        uint8_t block[65536];
+        for (size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;)
+            bytes.insert(bytes.end(), block, block + got);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+// Both ends of a pipe, closed when the test ends.
+struct Pipe {
+    Pipe()
+    {
+        int ends[2];
+        EXPECT_EQ(pipe(ends), 0);
+        read = fdopen(ends[0], "rb");
+        std::setvbuf(read, nullptr, _IONBF, 0);
+        write = ends[1];
+    }
+    ~Pipe()
+    {
+        if (write >= 0)
+            close(write);
+        std::fclose(read);
+    }
+    std::FILE* read;
+    int write;
+};
+
+} // namespace
+
+// Payloads of several PIDs, interleaved, of every size from one byte to more than two buffers,
+// with room for only two open files: every file holds its PID's bytes in order, though buffers
+// are written on another thread and files are closed and reopened behind the writer's back.
+TEST(SktsOutputFiles, InterleavedPayloadsArriveWholeAndInOrder)
+{
+    const SktsTest::TempDir dir("skts_interleaved");
+    std::map<uint32_t, std::vector<uint8_t>> expected;
+    std::mt19937 random(7);
+    {
+        Skts::OutputFiles files(dir.Path(), 2);
+        for (uint32_t pid = 0x100; pid < 0x107; ++pid)
+            ASSERT_TRUE(files.Create(pid)) << files.Error();
+        std::vector<uint8_t> payload;
+        for (int write = 0; write < 600; ++write) {
+            const uint32_t pid = 0x100 + random() % 7;
+            const size_t size = write % 50 == 0 ? 2 * Skts::OutputFiles::kBufferSize + 17 : 1 + random() % 40000;
+            payload.resize(size);
+            for (auto& byte : payload)
+                byte = static_cast<uint8_t>(random());
+            ASSERT_TRUE(files.Write(pid, payload.data(), payload.size())) << files.Error();
+            expected[pid].insert(expected[pid].end(), payload.begin(), payload.end());
+        }
+        EXPECT_LE(files.OpenCount(), 2u);
+        ASSERT_TRUE(files.Commit()) << files.Error();
+    }
+    for (const auto& [pid, bytes] : expected) {
+        char name[16];
+        std::snprintf(name, sizeof name, "0x%04X.es", pid);
+        EXPECT_TRUE(Slurp(dir / name) == bytes) << name;
+    }
+}
+
+// A write the device refuses is named with the file and the reason; the buffer still comes
+// back, so a caller waiting for one is not left waiting, and the file is closed.
+TEST(SktsBackgroundWriter, AFailedWriteIsNamedAndItsBufferComesBack)
+{
+    const std::filesystem::path device("/dev/full");
+    if (!std::filesystem::exists(device))
+        GTEST_SKIP() << "no /dev/full here";
+    std::FILE* full = std::fopen(device.string().c_str(), "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+
+    Skts::BackgroundWriter writer(4096, 1);
+    Skts::BackgroundWriter::Buffer buffer = writer.Take();
+    const uint8_t* const only = buffer.bytes.get();
+    buffer.size = 4096;
+    writer.Write(full, device, std::move(buffer));
+    const Skts::BackgroundWriter::Buffer again = writer.Take(); // the one buffer, after its write
+    EXPECT_EQ(again.bytes.get(), only);
+    writer.Give(Skts::BackgroundWriter::Buffer{});
+    writer.Close(full, device);
+    writer.Finish();
+    EXPECT_TRUE(writer.Failed());
+    EXPECT_EQ(writer.Error(), "cannot write /dev/full: No space left on device");
+}
+
+// A pipe fed in odd pieces, with pauses: the stretches read ahead join up to exactly what was
+// written, and the end comes as an empty stretch with no error.
+TEST(SktsReadAhead, APipeFedInPiecesArrivesWhole)
+{
+    Pipe pipe;
+    std::vector<uint8_t> sent(300'000);
+    std::mt19937 random(11);
+    for (auto& byte : sent)
+        byte = static_cast<uint8_t>(random());
+    std::thread feeder([&] {
+        for (size_t at = 0, piece = 1; at < sent.size(); at += piece, piece = piece * 3 % 70'001 + 1) {
+            const size_t size = std::min(piece, sent.size() - at);
+            ASSERT_EQ(::write(pipe.write, sent.data() + at, size), static_cast<ssize_t>(size));
+            if (piece % 5 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        close(pipe.write);
+        pipe.write = -1;
+    });
+    std::vector<uint8_t> received;
+    {
+        Skts::ReadAhead reader(pipe.read, 16384, 3);
+        for (auto stretch = reader.Next(); stretch.size > 0; stretch = reader.Next())
+            received.insert(received.end(), stretch.data, stretch.data + stretch.size);
+        EXPECT_EQ(reader.Error(), 0);
+    }
+    feeder.join();
+    EXPECT_TRUE(received == sent);
+}
+
+// A run that ends while its input pipe stays open and silent is not held by the reader waiting
+// for it (were it, this test would never end), nor by a reader that filled every buffer.
+TEST(SktsReadAhead, EndsWhileThePipeIsSilentOrTheBuffersAreFull)
+{
+    Pipe silent;
+    { Skts::ReadAhead reader(silent.read, 4096, 2); }
+
+    Pipe busy;
+    const std::vector<uint8_t> bytes(20'000, 0x47);
+    ASSERT_EQ(::write(busy.write, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    Skts::ReadAhead reader(busy.read, 4096, 2);
+    EXPECT_EQ(reader.Next().size, 4096u);
+}
+
+// A read that fails (here of a folder) ends the stretches and names the error.
+TEST(SktsReadAhead, AFailedReadEndsWithItsError)
+{
+    const SktsTest::TempDir dir("skts_readahead");
+    std::FILE* folder = std::fopen(dir.Path().string().c_str(), "rb");
+    if (folder == nullptr)
+        GTEST_SKIP() << "folders cannot be opened for reading here";
+    std::setvbuf(folder, nullptr, _IONBF, 0);
+    {
+        Skts::ReadAhead reader(folder);
+        EXPECT_EQ(reader.Next().size, 0u);
+        EXPECT_EQ(reader.Error(), EISDIR);
+    }
+    std::fclose(folder);
+}
