@@ -3,25 +3,28 @@
 # folder) and skts play --fast (the filter graph, discarding sinks) on the same stream, median of
 # RUNS runs each, with the demux / analyze ratio and the throughputs.
 #
-#   Bench/demux-vs-analyze.sh [SIZE] [RATE]
-#     SIZE  stream size (default 75M), made from Tests/data/h264_aac.ts by Bench/make-stream.py
-#     RATE  mux rate to pad to with null packets (default: none, the sample's dense 3 Mbit/s)
+#   Bench/demux-vs-analyze.sh [SIZE [MAKE-STREAM OPTIONS...]]
+#     SIZE     stream size (default 75M), made from Tests/data/h264_aac.ts by Bench/make-stream.py
+#     OPTIONS  how to make it (default: --drop-null --share 0.89 --mux-rate 10000000, 8 Mbit/s of
+#              H.264 and 0.7 Mbit/s of AAC in a 10 Mbit/s mux; --rate 10000000 pads the sample as
+#              it is, payload 17 %)
 # Environment: RUNS (default 7), WORK (folder for the stream and outputs, default /dev/shm/skts-bench).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 size=${1:-75M}
-rate=${2:-0}
+shift || true
+make_options=("$@")
+[ ${#make_options[@]} -eq 0 ] && make_options=(--drop-null --share 0.89 --mux-rate 10000000)
 runs=${RUNS:-7}
 work=${WORK:-/dev/shm/skts-bench}
 mkdir -p "$work"
 . "$root/Bench/bench-tree.sh"
 bench_build skts SkDsDemuxModule
 bench_register
-stream="$work/stream-$size-$rate.ts"
+tag=$(printf '%s' "${make_options[*]}" | tr -c 'A-Za-z0-9.' '_')
+stream="$work/stream-$size$tag.ts"
 if [ ! -f "$stream" ]; then
-  args=(--size "$size")
-  [ "$rate" != 0 ] && args+=(--rate "$rate")
-  python3 "$root/Bench/make-stream.py" "$root/Tests/data/h264_aac.ts" "$stream" "${args[@]}"
+  python3 "$root/Bench/make-stream.py" "$root/Tests/data/h264_aac.ts" "$stream" --size "$size" "${make_options[@]}"
 fi
 bytes=$(stat -c %s "$stream")
 

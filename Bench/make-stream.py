@@ -4,9 +4,14 @@
 The sample is repeated; every repetition's PCR, PTS and DTS are moved on by the sample's
 duration and the continuity counters run on, so the result plays as one stream with no
 discontinuity. With --rate the stream is padded with null packets to that mux rate: every packet
-keeps its time to within one packet, and its PCR says exactly where it went.
+keeps its time to within one packet, and its PCR says exactly where it went. With --drop-null the
+sample's own null packets go first, and the rest spread evenly over the sample's duration (each
+PCR is set to its packet's new place): the densest stream the sample makes. --share pads to a
+rate at which the sample's packets are that fraction of the stream. --mux-rate then makes the
+result run at that rate: every PCR, PTS and DTS is scaled about the first PCR, so the stream (its
+elementary streams faster in proportion) lasts as long as its bytes take at that rate.
 
-  make-stream.py SAMPLE.ts OUT.ts --size 75M [--rate 10000000]
+  make-stream.py SAMPLE.ts OUT.ts --size 75M [--drop-null] [--rate R | --share F] [--mux-rate R]
 """
 import argparse
 import struct
@@ -95,6 +100,9 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--size", default="75M", help="size of the result (K, M, G suffixes)")
     parser.add_argument("--rate", type=int, default=0, help="pad with null packets to this mux rate (bit/s)")
+    parser.add_argument("--share", type=float, default=0, help="pad so that the sample's packets are this fraction")
+    parser.add_argument("--drop-null", action="store_true", help="leave out the sample's null packets first")
+    parser.add_argument("--mux-rate", type=int, default=0, help="scale every time stamp so the result runs at this rate")
     args = parser.parse_args()
 
     data = open(args.sample, "rb").read()
@@ -103,7 +111,26 @@ def main():
     if not packets or any(p[0] != 0x47 for p in packets):
         sys.exit("the sample must be 188-byte packets in sync")
     rate = mux_rate(packets)
-    out_rate = max(args.rate, rate)
+    if args.drop_null:
+        kept = [p for p in packets if ((p[1] & 0x1F) << 8 | p[2]) != 0x1FFF]
+        rate = rate * len(kept) / len(packets)  # the same duration in fewer packets
+        first_pcr = next(read_pcr(p, pcr_offset(p)) for p in packets if pcr_offset(p) is not None)
+        packets = kept
+        for index, packet in enumerate(packets):
+            at = pcr_offset(packet)
+            if at is not None:
+                write_pcr(packet, at, first_pcr + round(index * PACKET * 8 * 27_000_000 / rate))
+    if args.share and args.rate:
+        sys.exit("--rate and --share exclude each other")
+    if args.share and not 0 < args.share <= 1:
+        sys.exit("--share is a fraction in (0, 1]")
+    out_rate = rate / args.share if args.share else max(args.rate, rate)
+    origin = next(read_pcr(p, pcr_offset(p)) for p in packets if pcr_offset(p) is not None)
+    scale = out_rate / args.mux_rate if args.mux_rate else 1.0
+
+    def scaled(ticks):
+        return origin + round((ticks - origin) * scale)
+
     # One repetition in 27 MHz ticks, a whole number of 90 kHz ticks so PTS move exactly.
     loop_ticks = round(len(packets) * PACKET * 8 * 90_000 / rate) * 300
     target = parse_size(args.size)
@@ -125,9 +152,9 @@ def main():
                 rounding = round((due / out_rate - source_index / rate) * PACKET * 8 * 27_000_000)
                 at = pcr_offset(packet)
                 if at is not None:
-                    write_pcr(packet, at, read_pcr(packet, at) + shift + rounding)
+                    write_pcr(packet, at, scaled(read_pcr(packet, at) + shift + rounding))
                 for field in pes_timestamps(packet):
-                    write_timestamp(packet, field, read_timestamp(packet, field) + shift // 300)
+                    write_timestamp(packet, field, scaled((read_timestamp(packet, field) + shift // 300) * 300) // 300)
                 if pid != 0x1FFF and packet[3] & 0x10:
                     counters[pid] = (counters.get(pid, packet[3] & 0x0F) + (1 if pid in counters else 0)) & 0x0F
                     packet[3] = (packet[3] & 0xF0) | counters[pid]
@@ -143,8 +170,9 @@ def main():
                 if written >= target:
                     break
             repetition += 1
+    final_rate = args.mux_rate or out_rate
     print(f"{args.output}: {written} bytes, {repetition} repetitions of {len(packets)} packets, "
-          f"{out_rate / 1e6:.3f} Mbit/s (sample {rate / 1e6:.3f} Mbit/s)")
+          f"{final_rate / 1e6:.3f} Mbit/s (sample {rate / 1e6:.3f} Mbit/s)")
 
 
 if __name__ == "__main__":
