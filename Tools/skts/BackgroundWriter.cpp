@@ -33,11 +33,7 @@ BackgroundWriter::~BackgroundWriter()
 BackgroundWriter::Buffer BackgroundWriter::Take()
 {
     std::unique_lock<std::mutex> hold(lock_);
-    if (free_.empty() && allocated_ >= maxBuffers_) {
-        drain_ = true;
-        jobQueued_.notify_one();
-        bufferFree_.wait(hold, [this] { return !free_.empty(); });
-    }
+    bufferFree_.wait(hold, [this] { return !free_.empty() || allocated_ < maxBuffers_; });
     if (!free_.empty()) {
         Buffer buffer = std::move(free_.back());
         free_.pop_back();
@@ -62,33 +58,26 @@ void BackgroundWriter::Give(Buffer buffer)
 
 void BackgroundWriter::Write(std::FILE* file, const std::filesystem::path& path, Buffer buffer)
 {
-    bool wake = false;
     {
         const std::lock_guard<std::mutex> hold(lock_);
         jobs_.push_back(Job{file, &path, std::move(buffer), false});
-        wake = jobs_.size() == kWakeBatch;
     }
-    if (wake)
-        jobQueued_.notify_one();
+    jobQueued_.notify_one();
 }
 
 void BackgroundWriter::Close(std::FILE* file, const std::filesystem::path& path)
 {
-    const std::lock_guard<std::mutex> hold(lock_);
-    jobs_.push_back(Job{file, &path, Buffer{}, true});
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        jobs_.push_back(Job{file, &path, Buffer{}, true});
+    }
+    jobQueued_.notify_one();
 }
 
 void BackgroundWriter::Finish()
 {
     std::unique_lock<std::mutex> hold(lock_);
-    drain_ = true;
-    jobQueued_.notify_one();
     idle_.wait(hold, [this] { return jobs_.empty() && !busy_; });
-}
-
-bool BackgroundWriter::HasWork() const
-{
-    return jobs_.size() >= kWakeBatch || (!jobs_.empty() && (drain_ || ending_));
 }
 
 bool BackgroundWriter::Failed() const
@@ -134,8 +123,8 @@ void BackgroundWriter::Run()
 #endif
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        jobQueued_.wait(hold, [this] { return HasWork() || ending_; });
-        if (!HasWork())
+        jobQueued_.wait(hold, [this] { return !jobs_.empty() || ending_; });
+        if (jobs_.empty())
             return; // ending, with nothing left
         Job job = std::move(jobs_.front());
         jobs_.pop_front();
@@ -149,10 +138,8 @@ void BackgroundWriter::Run()
             free_.push_back(std::move(job.buffer));
             bufferFree_.notify_one();
         }
-        if (jobs_.empty()) {
-            drain_ = false;
+        if (jobs_.empty())
             idle_.notify_all();
-        }
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // Writes filled buffers to their files on a thread of its own, in the order they were handed
 // over, so the kernel's copying of one stretch of output overlaps the demultiplexing of the
-// next. The thread is woken for a few buffers at a time, not for each one, and whenever someone
-// waits for it. Memory is bounded: whoever needs a buffer while all of them are queued waits for one.
+// next; it is woken for every buffer (waking it for a few at a time measured no faster).
+// Memory is bounded: whoever needs a buffer while all of them are queued waits for one.
 // The first failure is kept and named; after it, buffers still come back (unwritten) and files
 // are still closed, so nothing waits forever and no descriptor leaks.
 #include <atomic>
@@ -53,9 +53,6 @@ public:
     std::string Error() const;
 
 private:
-    // Buffers queued before the thread is woken (unless someone waits for it).
-    static constexpr size_t kWakeBatch = 1;
-
     struct Job {
         std::FILE* file;
         const std::filesystem::path* path;
@@ -63,7 +60,6 @@ private:
         bool close;
     };
 
-    bool HasWork() const;
     void Run();
     void Perform(Job& job);
     void Fail(const std::filesystem::path& path, int error);
@@ -78,7 +74,6 @@ private:
     std::vector<Buffer> free_;
     size_t allocated_ = 0;
     bool busy_ = false;
-    bool drain_ = false; // someone waits: write what is queued without waiting for a batch
     bool ending_ = false;
     std::string error_;
     std::atomic<bool> failed_{false};
