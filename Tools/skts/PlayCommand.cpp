@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -48,8 +49,35 @@ constexpr int64_t kFastRecordsInFlight = 64;
 // A PES is held at most 5 s; silence longer than this after the input ended means nothing more
 // will come.
 constexpr auto kSilenceAfterEnd = std::chrono::seconds(6);
-// How often the application looks whether the play is over.
+// How often the application looks whether the play is over, besides being told.
 constexpr auto kEndPoll = std::chrono::milliseconds(20);
+
+// Tells the application's wait for the end of play that something it waits for has happened
+// (the input ended, the last record went), so that a fast play ends when it is done rather
+// than at the next look.
+class EndNotice {
+public:
+    void Notify()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            ++notices_;
+        }
+        changed_.notify_all();
+    }
+    // Waits until a notice newer than `seen` (which it updates), or the time is up.
+    void Wait(uint64_t& seen, Clock::duration most)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, most, [&] { return notices_ != seen; });
+        seen = notices_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint64_t notices_ = 0;
+};
 
 struct PinPlan {
     std::string name;
@@ -223,6 +251,8 @@ public:
         }
         released_.notify_all();
     }
+    // Called, on whichever thread releases it, when at most one record is left alive.
+    void OnDrained(std::function<void()> callback) { onDrained_ = std::move(callback); }
 
 private:
     static constexpr int64_t kPieceTag = 1;
@@ -237,13 +267,17 @@ private:
     void Adjust(int64_t delta)
     {
         bool wake = false;
+        bool drained = false;
         {
             std::lock_guard lock(mutex_);
             alive_ += delta;
             wake = delta < 0 && alive_ == lowWater_;
+            drained = delta < 0 && alive_ <= 1;
         }
         if (wake)
             released_.notify_all();
+        if (drained && onDrained_)
+            onDrained_();
     }
 
     static thread_local bool nextSampleStartsPes;
@@ -251,6 +285,7 @@ private:
     std::atomic<uint32_t> nextSequence_{1};
     mutable std::mutex mutex_;
     std::condition_variable released_;
+    std::function<void()> onDrained_; // set before the graph runs
     int64_t alive_ = 0;
     int64_t lowWater_ = -1; // while the source waits: the count that wakes it
     bool stopped_ = false;
@@ -304,8 +339,9 @@ void Check(HRESULT hr, const std::string& what)
 class PlayGraph {
 public:
     PlayGraph(const PlayOptions& options, PlayInput& input, std::vector<std::unique_ptr<PinSink>>& sinks,
-              FlowProvider* provider)
-        : options_(options), input_(input), sinks_(sinks), provider_(provider), graph_(DsHost::FilterGraph::Create())
+              FlowProvider* provider, EndNotice& endNotice)
+        : options_(options), input_(input), sinks_(sinks), provider_(provider), endNotice_(endNotice),
+          graph_(DsHost::FilterGraph::Create())
     {
         DsHost::PushSource::Options sourceOptions;
         sourceOptions.bufferSize = static_cast<LONG>(options.chunkSize);
@@ -435,6 +471,7 @@ private:
     void WaitForEnd(Clock::time_point deadline)
     {
         Clock::time_point endedAt{};
+        uint64_t seen = 0;
         while (Clock::now() < deadline) {
             if (input_.Finished()) {
                 if (Delivered())
@@ -445,7 +482,7 @@ private:
                 if (Clock::now() - std::max(endedAt, last) > kSilenceAfterEnd)
                     return; // the filter dropped what is missing
             }
-            std::this_thread::sleep_for(kEndPoll);
+            endNotice_.Wait(seen, std::min<Clock::duration>(kEndPoll, deadline - Clock::now()));
         }
     }
 
@@ -453,6 +490,7 @@ private:
     PlayInput& input_;
     std::vector<std::unique_ptr<PinSink>>& sinks_;
     FlowProvider* provider_;
+    EndNotice& endNotice_;
     ComPtr<DsHost::FilterGraph> graph_;
     ComPtr<DsHost::PushSource> source_;
     ComPtr<IBaseFilter> demux_;
@@ -593,8 +631,10 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
         std::cerr << "skts: no usable PCRs in the first 8 MiB; pacing at " << bitrate << " bit/s\n";
 
     FlowProvider provider;
+    EndNotice endNotice;
     std::unique_ptr<ReferenceEngine> reference;
     PlayInput::Options inputOptions;
+    inputOptions.onFinished = [&endNotice] { endNotice.Notify(); };
     if (options.fast) {
         inputOptions.gate = [&provider] { return provider.WaitForRoom(kFastRecordsInFlight); };
         inputOptions.closingByte = true;
@@ -604,10 +644,14 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
         inputOptions.observe = [&reference](const uint8_t* data, size_t size) { reference->Feed(data, size); };
     }
     PlayInput input(source, inputOptions);
+    provider.OnDrained([&input, &endNotice] {
+        if (input.Finished())
+            endNotice.Notify();
+    });
 
     double seconds = 0;
     {
-        PlayGraph graph(options, input, sinks, options.fast ? &provider : nullptr);
+        PlayGraph graph(options, input, sinks, options.fast ? &provider : nullptr, endNotice);
         seconds = graph.Play();
     }
     if (!input.Error().empty())

@@ -52,23 +52,25 @@ private:
 
 std::unique_ptr<DsHost::ByteReader> PlayInput::Reader() { return std::make_unique<InputReader>(*this); }
 
+int64_t PlayInput::End(int64_t result)
+{
+    if (!finished_.exchange(true) && options_.onFinished)
+        options_.onFinished();
+    return result;
+}
+
 int64_t PlayInput::Read(BYTE* buffer, size_t size)
 {
-    if (finished_ || stopRequested_ || !WaitForDueTime() || (options_.gate && !options_.gate())) {
-        finished_ = true;
-        return 0;
-    }
+    if (finished_ || stopRequested_ || !WaitForDueTime() || (options_.gate && !options_.gate()))
+        return End(0);
     const int64_t count = source_.Read(buffer, size);
     if (count < 0) {
         failed_ = true;
-        finished_ = true;
-        return -1;
+        return End(-1);
     }
     if (count == 0) {
-        if (!options_.closingByte || closingByteSent_ || size == 0) {
-            finished_ = true;
-            return 0;
-        }
+        if (!options_.closingByte || closingByteSent_ || size == 0)
+            return End(0);
         closingByteSent_ = true;
         buffer[0] = 0xFF;
         return 1;

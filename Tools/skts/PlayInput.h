@@ -31,6 +31,8 @@ public:
         // One byte after the input: a last sample that lets the demultiplexer release the
         // records of the real last sample (the byte itself forms no packet).
         bool closingByte = false;
+        // Called once, on the reading thread, when the input has ended.
+        std::function<void()> onFinished;
     };
 
     PlayInput(ByteSource& source, Options options);
@@ -49,6 +51,8 @@ public:
 
 private:
     bool WaitForDueTime();
+    // Marks the input ended; returns what a read then returns.
+    int64_t End(int64_t result);
 
     ByteSource& source_;
     const Options options_;
