@@ -654,6 +654,7 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
         PlayGraph graph(options, input, sinks, options.fast ? &provider : nullptr, endNotice);
         seconds = graph.Play();
     }
+    provider.OnDrained({}); // the graph and its threads are gone: no record is released any more
     if (!input.Error().empty())
         throw CommandError(input.Error());
     for (const auto& sink : sinks) {
