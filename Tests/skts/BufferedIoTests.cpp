@@ -15,20 +15,9 @@
 #include "OutputFiles.h"
 #include "ReadAhead.h"
 #include "TempDir.h"
+#include "TestData.h"
 
 namespace {
-
-std::vector<uint8_t> Slurp(const std::filesystem::path& path)
-{
-    std::vector<uint8_t> bytes;
-    if (std::FILE* file = std::fopen(path.string().c_str(), "rb")) {
-        uint8_t block[65536];
-        for (size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;)
-            bytes.insert(bytes.end(), block, block + got);
-        std::fclose(file);
-    }
-    return bytes;
-}
 
 // Both ends of a pipe, closed when the test ends.
 struct Pipe {
@@ -80,7 +69,7 @@ TEST(SktsOutputFiles, InterleavedPayloadsArriveWholeAndInOrder)
     for (const auto& [pid, bytes] : expected) {
         char name[16];
         std::snprintf(name, sizeof name, "0x%04X.es", pid);
-        EXPECT_TRUE(Slurp(dir / name) == bytes) << name;
+        EXPECT_TRUE(SktsTest::ReadFile(dir / name) == bytes) << name;
     }
 }
 
