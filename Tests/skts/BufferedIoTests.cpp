@@ -98,6 +98,26 @@ TEST(SktsBackgroundWriter, AFailedWriteIsNamedAndItsBufferComesBack)
     EXPECT_EQ(writer.Error(), "cannot write /dev/full: No space left on device");
 }
 
+// Output files that cannot take their bytes (here links to /dev/full) fail the run naming the
+// file, whether their bytes went through the writer (a large payload) or were written at the
+// close (a short one).
+TEST(SktsOutputFiles, AFailedWriteIsNamedWhicheverThreadWroteIt)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    for (const size_t size : {size_t{100}, 3 * Skts::OutputFiles::kBufferSize}) {
+        SCOPED_TRACE(size);
+        const SktsTest::TempDir dir("skts_full_outputs");
+        std::filesystem::create_symlink("/dev/full", dir / "0x0100.es");
+        Skts::OutputFiles files(dir.Path());
+        ASSERT_TRUE(files.Create(0x100)) << files.Error();
+        const std::vector<uint8_t> payload(size, 0x47);
+        files.Write(0x100, payload.data(), payload.size());
+        EXPECT_FALSE(files.Commit());
+        EXPECT_EQ(files.Error(), "cannot write " + (dir / "0x0100.es").string() + ": No space left on device");
+    }
+}
+
 // A pipe fed in odd pieces, with pauses: the stretches read ahead join up to exactly what was
 // written, and the end comes as an empty stretch with no error.
 TEST(SktsReadAhead, APipeFedInPiecesArrivesWhole)

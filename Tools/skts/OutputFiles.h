@@ -48,11 +48,15 @@ private:
         Handle handle{nullptr, &std::fclose};
         BackgroundWriter::Buffer filling;
         std::list<uint32_t>::iterator lruEntry;
+        bool withWriter = false; // the writer may still hold work for this path
     };
 
     bool Open(uint32_t pid, File& file, const char* mode);
-    // Hands the file's last bytes and its closing to the writer.
+    // Writes the file's last bytes and closes it: here when the writer holds nothing of its
+    // path, else through the writer, after what it holds.
     void Close(File& file);
+    // Waits until the writer has done everything handed to it.
+    void WaitForWriter();
     bool Fail(const File& file, int error);
 
     std::filesystem::path directory_;
