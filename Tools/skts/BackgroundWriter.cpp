@@ -14,6 +14,23 @@ std::string CannotWrite(const std::filesystem::path& path, int error)
     return "cannot write " + path.string() + ": " + std::strerror(error != 0 ? error : EIO);
 }
 
+int WriteAll(std::FILE* file, const uint8_t* data, size_t size)
+{
+    errno = 0;
+    if (size == 0 || std::fwrite(data, 1, size, file) == size)
+        return 0;
+    return errno != 0 ? errno : EIO;
+}
+
+int CloseChecked(std::FILE* file)
+{
+    errno = 0;
+    const bool written = std::ferror(file) == 0;
+    if (std::fclose(file) == 0 && written)
+        return 0;
+    return errno != 0 ? errno : EIO;
+}
+
 BackgroundWriter::BackgroundWriter(size_t bufferSize, size_t maxBuffers)
     : bufferSize_(bufferSize < 1 ? 1 : bufferSize), maxBuffers_(maxBuffers < 1 ? 1 : maxBuffers),
       thread_(&BackgroundWriter::Run, this)
@@ -103,17 +120,14 @@ void BackgroundWriter::Fail(const std::filesystem::path& path, int error)
 void BackgroundWriter::Perform(Job& job)
 {
     if (job.close) {
-        errno = 0;
-        const bool written = std::ferror(job.file) == 0;
-        if (std::fclose(job.file) != 0 || !written)
-            Fail(*job.path, errno);
+        if (const int error = CloseChecked(job.file); error != 0)
+            Fail(*job.path, error);
         return;
     }
     if (Failed())
         return; // the run has failed: the rest of its output is not worth the time
-    errno = 0;
-    if (std::fwrite(job.buffer.bytes.get(), 1, job.buffer.size, job.file) != job.buffer.size)
-        Fail(*job.path, errno);
+    if (const int error = WriteAll(job.file, job.buffer.bytes.get(), job.buffer.size); error != 0)
+        Fail(*job.path, error);
 }
 
 void BackgroundWriter::Run()

@@ -21,6 +21,10 @@ namespace Skts {
 
 // "cannot write PATH: <reason>"; an error code of 0 reads as an input/output error.
 std::string CannotWrite(const std::filesystem::path& path, int error);
+// Writes all size bytes: 0, or the error (EIO when the C library names none).
+int WriteAll(std::FILE* file, const uint8_t* data, size_t size);
+// Closes the file, checking that every write to it went through: 0, or the error as WriteAll.
+int CloseChecked(std::FILE* file);
 
 class BackgroundWriter {
 public:

@@ -67,7 +67,7 @@ const std::vector<uint8_t>& ByteSource::Peek(size_t bytes)
         const size_t got = std::fread(ahead_.data() + had, 1, bytes - had, file_);
         ahead_.resize(had + got);
         if (got < bytes - had && std::ferror(file_))
-            error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+            FailRead(errno);
     }
     return ahead_;
 }
@@ -92,7 +92,7 @@ int64_t ByteSource::Read(uint8_t* buffer, size_t size)
     if (!readAhead_) {
         const size_t got = std::fread(buffer, 1, size, file_);
         if (got == 0 && std::ferror(file_)) {
-            error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+            FailRead(errno);
             return -1;
         }
         return static_cast<int64_t>(got);
@@ -109,6 +109,11 @@ int64_t ByteSource::Read(uint8_t* buffer, size_t size)
     return static_cast<int64_t>(count);
 }
 
+void ByteSource::FailRead(int error)
+{
+    error_ = "cannot read " + name_ + ": " + std::strerror(error);
+}
+
 ReadAhead::Stretch ByteSource::NextStretch(size_t want)
 {
     if (!error_.empty())
@@ -117,7 +122,7 @@ ReadAhead::Stretch ByteSource::NextStretch(size_t want)
         direct_.resize(want);
         const size_t got = std::fread(direct_.data(), 1, want, file_);
         if (got < want && std::ferror(file_)) {
-            error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+            FailRead(errno);
             return {};
         }
         return {direct_.data(), got};
@@ -126,7 +131,7 @@ ReadAhead::Stretch ByteSource::NextStretch(size_t want)
         reader_ = std::make_unique<ReadAhead>(file_);
     const ReadAhead::Stretch stretch = reader_->Next();
     if (stretch.size == 0 && reader_->Error() != 0)
-        error_ = "cannot read " + name_ + ": " + std::strerror(reader_->Error());
+        FailRead(reader_->Error());
     return stretch;
 }
 

@@ -59,6 +59,8 @@ private:
     // here, what the reader read when it reads ahead). Empty at the end; on a read error
     // Error() is set.
     ReadAhead::Stretch NextStretch(size_t want);
+    // "cannot read NAME: <reason>" into Error().
+    void FailRead(int error);
     // Live input: the next datagram's bytes into pending_ (false at the end or on an error).
     bool NextDatagram();
     const std::vector<uint8_t>& PeekLive(size_t bytes);

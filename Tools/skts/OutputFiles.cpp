@@ -60,18 +60,12 @@ void OutputFiles::Close(File& file)
         // Nothing of this path is queued: writing the rest and closing here costs no hand-over,
         // which matters when many PIDs with short payloads take turns at the open files.
         std::FILE* handle = file.handle.release();
-        errno = 0;
-        bool written = file.filling.size == 0 ||
-                       std::fwrite(file.filling.bytes.get(), 1, file.filling.size, handle) == file.filling.size;
-        written = written && std::ferror(handle) == 0;
-        int error = errno;
-        if (std::fclose(handle) != 0 && written) {
-            written = false;
-            error = errno;
-        }
+        int error = WriteAll(handle, file.filling.bytes.get(), file.filling.size);
+        if (const int closeError = CloseChecked(handle); error == 0)
+            error = closeError;
         writer_.Give(std::move(file.filling));
         file.filling = {};
-        if (!written)
+        if (error != 0)
             Fail(file, error);
         return;
     }
