@@ -61,13 +61,21 @@ const std::vector<uint8_t>& ByteSource::Peek(size_t bytes)
 {
     if (live_)
         return PeekLive(bytes);
-    if (ahead_.size() < bytes && error_.empty() && !reader_) {
+    // Grown a step at a time: a short file touches (and zero-fills) no more than it holds.
+    constexpr size_t kStep = size_t{256} << 10;
+    if (ahead_.size() < bytes && error_.empty() && !reader_)
+        ahead_.reserve(bytes);
+    while (ahead_.size() < bytes && error_.empty() && !reader_) {
         const size_t had = ahead_.size();
-        ahead_.resize(bytes);
-        const size_t got = std::fread(ahead_.data() + had, 1, bytes - had, file_);
+        const size_t step = std::min(kStep, bytes - had);
+        ahead_.resize(had + step);
+        const size_t got = std::fread(ahead_.data() + had, 1, step, file_);
         ahead_.resize(had + got);
-        if (got < bytes - had && std::ferror(file_))
-            FailRead(errno);
+        if (got < step) {
+            if (std::ferror(file_))
+                FailRead(errno);
+            break;
+        }
     }
     return ahead_;
 }
