@@ -10,6 +10,8 @@
 #include "RunTool.h"
 #include "Sha256.h"
 #include "SampleFacts.h"
+#include "StreamEdits.h"
+#include "TestData.h"
 #include "TestRegistry.h"
 
 using nlohmann::json;
@@ -154,6 +156,60 @@ TEST(SktsPlayTest, PinsFollowTheProgramMapByDefault)
     EXPECT_EQ(report["pins"][1]["subtype"], "MPEG-1 audio");
     EXPECT_TRUE(std::filesystem::exists(outDir / "0x0102.es"));
     std::filesystem::remove_all(outDir);
+}
+
+namespace {
+
+// The sample with packets of `pid` nulled up to `lateFrom` bytes and, after it, moved to `movedTo`.
+std::filesystem::path WithLatePackets(const std::filesystem::path& sample, uint32_t pid, size_t lateFrom,
+                                      uint32_t movedTo)
+{
+    std::vector<uint8_t> bytes = SktsTest::ReadFile(sample);
+    for (size_t at = 0; at + 188 <= bytes.size(); at += 188) {
+        if (SktsTest::PacketPid(&bytes[at]) != pid)
+            continue;
+        const uint32_t newPid = at < lateFrom ? 0x1FFF : movedTo;
+        bytes[at + 1] = static_cast<uint8_t>((bytes[at + 1] & 0xE0) | (newPid >> 8));
+        bytes[at + 2] = static_cast<uint8_t>(newPid & 0xFF);
+    }
+    const auto file = SktsTest::PrivateTempPath("late_" + sample.filename().string());
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return file;
+}
+
+constexpr size_t kAfterFirstMegabyte = size_t{5} << 18; // 1.25 MiB
+
+} // namespace
+
+// Play surveys the head of the input a megabyte at a time and stops once the pins' plan is
+// settled, and not before: a pinned PID first seen later (and in no PMT) is found, and a stream
+// whose type its PMT descriptors give (AC-3 in private PES) keeps that type even though its
+// packets only come later.
+TEST(SktsPlayTest, PidsFirstSeenLateInTheHeadArePlannedAsFromTheWholeHead)
+{
+    SKTS_REQUIRE_SAMPLE(h264, "h264_aac.ts");
+    const auto moved = WithLatePackets(h264, 0x101, kAfterFirstMegabyte, 0x777);
+    auto result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " play --fast --discard --json --pin late=0x777 " +
+                                       moved.string());
+    std::filesystem::remove(moved);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json lateReport = json::parse(result.out);
+    const json* late = FindPin(lateReport, "late");
+    ASSERT_NE(late, nullptr);
+    EXPECT_GT((*late)["pes"].get<int>(), 0);
+
+    SKTS_REQUIRE_SAMPLE(ac3, "mpeg2_mp2_ac3.ts");
+    const auto delayed = WithLatePackets(ac3, 0x102, kAfterFirstMegabyte, 0x102);
+    result = SktsTest::RunCommand(std::string(SKTS_TOOL) + " play --fast --discard --json " + delayed.string());
+    std::filesystem::remove(delayed);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json report = json::parse(result.out);
+    const json* pin = FindPin(report, "0x0102");
+    ASSERT_NE(pin, nullptr);
+    EXPECT_EQ((*pin)["major_type"], "audio");
+    EXPECT_EQ((*pin)["subtype"], "AC-3");
+    EXPECT_GT((*pin)["pes"].get<int>(), 0);
 }
 
 TEST(SktsPlayTest, BadArgumentsGiveOneLineAndExitCode2)

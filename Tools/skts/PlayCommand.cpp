@@ -43,6 +43,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kSurveyBytes = size_t{8} << 20;
+// The survey looks at the head a step at a time, and stops once the pins' plan is final.
+constexpr size_t kSurveyStep = size_t{1} << 20;
 // Records alive at most while playing fast: the PES queued on the pins plus the current input
 // sample's. It keeps every pin's queue short of the backlog the filter would trim.
 constexpr int64_t kFastRecordsInFlight = 64;
@@ -93,7 +95,23 @@ struct StreamSurvey {
     std::map<uint32_t, int32_t> pidKinds; // PIDs with packets, with their stream kind (-1 unknown)
 };
 
-StreamSurvey Survey(const std::vector<uint8_t>& head)
+// Whether what the survey found so far settles everything it is asked for.
+using SurveyDone = std::function<bool(const StreamSurvey&)>;
+
+void TakeStock(SklibTs::SkTsInfo& analyser, StreamSurvey& survey)
+{
+    SklibTs::SkTsInfoLock lock(analyser);
+    survey.inSync = analyser.packetsProcessed > 0;
+    survey.programs = analyser.programs;
+    survey.pidKinds.clear();
+    for (uint32_t pid = 0; pid < SklibTs::kPidCount; ++pid) {
+        const SklibTs::SkPidInfo* info = analyser.pidInfo[pid];
+        if (info != nullptr && info->packetCount > 0)
+            survey.pidKinds[pid] = info->streamKind;
+    }
+}
+
+StreamSurvey Survey(const std::vector<uint8_t>& head, const SurveyDone& done)
 {
     StreamSurvey survey;
     survey.muxRate = EstimateMuxRate(head.data(), head.size());
@@ -102,16 +120,26 @@ StreamSurvey Survey(const std::vector<uint8_t>& head)
         SklibTs::CreateTsPacketInput(analyser.get(), survey.muxRate > 0 ? survey.muxRate : kFallbackBitrate));
     if (!analyser || !input)
         throw CommandError("out of memory");
-    input->Write(head.data(), static_cast<uint32_t>(head.size()));
-    SklibTs::SkTsInfoLock lock(*analyser);
-    survey.inSync = analyser->packetsProcessed > 0;
-    survey.programs = analyser->programs;
-    for (uint32_t pid = 0; pid < SklibTs::kPidCount; ++pid) {
-        const SklibTs::SkPidInfo* info = analyser->pidInfo[pid];
-        if (info != nullptr && info->packetCount > 0)
-            survey.pidKinds[pid] = info->streamKind;
+    for (size_t at = 0; at < head.size();) {
+        const size_t step = std::min(kSurveyStep, head.size() - at);
+        input->Write(head.data() + at, static_cast<uint32_t>(step));
+        at += step;
+        TakeStock(*analyser, survey);
+        if (done && done(survey))
+            break;
     }
     return survey;
+}
+
+// Every program of the PAT has had its PMT (a PMT with neither streams nor a PCR PID is not
+// told apart from a missing one, and keeps the survey going).
+bool AllPmtsKnown(const StreamSurvey& survey)
+{
+    return !survey.programs.empty() &&
+           std::all_of(survey.programs.begin(), survey.programs.end(), [](const auto& entry) {
+               const SklibTs::Program& program = entry.second;
+               return entry.first == 0 || program.pmt_pid < 0 || program.pcr_pid >= 0 || !program.streams.empty();
+           });
 }
 
 int32_t StreamKindOf(const StreamSurvey& survey, uint32_t pid)
@@ -230,19 +258,17 @@ public:
     // that the source and the pins do not wake each other for every record; false once stopped.
     bool WaitForRoom(int64_t limit)
     {
+        if (alive_.load() <= limit)
+            return !stopped_.load();
         std::unique_lock lock(mutex_);
-        if (alive_ > limit) {
-            lowWater_ = limit / 2;
-            released_.wait(lock, [&] { return alive_ <= lowWater_ || stopped_; });
-            lowWater_ = -1;
-        }
+        // Set before alive_ is looked at again: a release that brings it down to the low-water
+        // mark either sees the mark or is seen here.
+        lowWater_.store(limit / 2);
+        released_.wait(lock, [&] { return alive_.load() <= lowWater_.load() || stopped_; });
+        lowWater_.store(-1);
         return !stopped_;
     }
-    int64_t Alive() const
-    {
-        std::lock_guard lock(mutex_);
-        return alive_;
-    }
+    int64_t Alive() const { return alive_.load(); }
     void Stop()
     {
         {
@@ -264,21 +290,21 @@ private:
         AvTimeStamp record;
     };
 
+    // Every record made and freed passes here, on the streaming thread and on every pin's: a
+    // count, with the lock taken only to wake a waiting source.
     void Adjust(int64_t delta)
     {
-        bool wake = false;
-        bool drained = false;
-        {
-            std::lock_guard lock(mutex_);
-            alive_ += delta;
-            wake = delta < 0 && alive_ == lowWater_;
-            drained = delta < 0 && alive_ <= 1;
-        }
-        if (wake)
+        const int64_t alive = alive_.fetch_add(delta) + delta;
+        if (delta > 0)
+            return;
+        if (alive == lowWater_.load()) {
+            { const std::lock_guard lock(mutex_); } // the source is waiting, or has seen the count
             released_.notify_all();
-        if (drained && onDrained_)
+        }
+        if (alive <= 1 && onDrained_)
             onDrained_();
     }
+
 
     static thread_local bool nextSampleStartsPes;
     std::atomic<std::thread::id> streamingThread_{};
@@ -286,9 +312,9 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable released_;
     std::function<void()> onDrained_; // set before the graph runs
-    int64_t alive_ = 0;
-    int64_t lowWater_ = -1; // while the source waits: the count that wakes it
-    bool stopped_ = false;
+    std::atomic<int64_t> alive_{0};
+    std::atomic<int64_t> lowWater_{-1}; // while the source waits: the count that wakes it
+    std::atomic<bool> stopped_{false};  // set under mutex_, so a waiting source sees it
 };
 
 thread_local bool FlowProvider::nextSampleStartsPes = false;
@@ -606,7 +632,24 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
         throw CommandError(source.Error());
     if (head.empty())
         throw CommandError(source.Name() + " is empty");
-    const StreamSurvey survey = Survey(head);
+    // The plan is final once every PMT is in and every PID it maps has had packets: more of
+    // the head could only add PIDs that no pin maps.
+    const auto planFinal = [&options, &source](const StreamSurvey& found) {
+        if (!found.inSync || !AllPmtsKnown(found))
+            return false;
+        try {
+            for (const PinPlan& plan : PlanPins(options, found, source.Name())) {
+                for (const uint32_t pid : plan.pids) {
+                    if (found.pidKinds.count(pid) == 0)
+                        return false;
+                }
+            }
+        } catch (const CommandError&) {
+            return false; // the whole head decides, and names what is wrong
+        }
+        return true;
+    };
+    const StreamSurvey survey = Survey(head, planFinal);
     if (!survey.inSync)
         throw CommandError("no transport-stream sync found in " + source.Name());
     const std::vector<PinPlan> plans = PlanPins(options, survey, source.Name());
