@@ -111,24 +111,47 @@ void TakeStock(SklibTs::SkTsInfo& analyser, StreamSurvey& survey)
     }
 }
 
-StreamSurvey Survey(const std::vector<uint8_t>& head, const SurveyDone& done)
+// The head of the input, peeked (and so still to be played): up to `bytes` of it.
+const std::vector<uint8_t>& PeekHead(ByteSource& source, size_t bytes)
 {
+    const std::vector<uint8_t>& head = source.Peek(bytes);
+    if (!source.Error().empty())
+        throw CommandError(source.Error());
+    if (head.empty())
+        throw CommandError(source.Name() + " is empty");
+    return head;
+}
+
+// Surveys up to kSurveyBytes of the head, reading a file's only as far as the survey goes
+// (a live input's first seconds at once), until `done`. The mux rate is estimated from what is
+// read first: all of kSurveyBytes when `rateFromWholeHead` (it paces a play in real time).
+StreamSurvey Survey(ByteSource& source, bool rateFromWholeHead, const SurveyDone& done)
+{
+    const bool readInSteps = !source.IsLive();
+    const std::vector<uint8_t>* head =
+        &PeekHead(source, rateFromWholeHead || !readInSteps ? kSurveyBytes : kSurveyStep);
     StreamSurvey survey;
-    survey.muxRate = EstimateMuxRate(head.data(), head.size());
+    survey.muxRate = EstimateMuxRate(head->data(), head->size());
     const std::unique_ptr<SklibTs::SkTsInfo> analyser(SklibTs::CreateTsInfo());
     const std::unique_ptr<SklibTs::SkTsPacketInput> input(
         SklibTs::CreateTsPacketInput(analyser.get(), survey.muxRate > 0 ? survey.muxRate : kFallbackBitrate));
     if (!analyser || !input)
         throw CommandError("out of memory");
-    for (size_t at = 0; at < head.size();) {
-        const size_t step = std::min(kSurveyStep, head.size() - at);
-        input->Write(head.data() + at, static_cast<uint32_t>(step));
-        at += step;
-        TakeStock(*analyser, survey);
-        if (done && done(survey))
-            break;
+    for (size_t surveyed = 0;;) {
+        while (surveyed < head->size()) {
+            const size_t step = std::min(kSurveyStep, head->size() - surveyed);
+            input->Write(head->data() + surveyed, static_cast<uint32_t>(step));
+            surveyed += step;
+            TakeStock(*analyser, survey);
+            if (done && done(survey))
+                return survey;
+        }
+        if (!readInSteps || surveyed >= kSurveyBytes)
+            return survey;
+        head = &PeekHead(source, std::min(kSurveyBytes, surveyed + kSurveyStep));
+        if (head->size() == surveyed)
+            return survey; // the input is shorter
     }
-    return survey;
 }
 
 // Every program of the PAT has had its PMT (a PMT with neither streams nor a PCR PID is not
@@ -627,11 +650,6 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
     ByteSource source(options.input, live);
     if (!source.IsOpen())
         throw CommandError(source.Error());
-    const std::vector<uint8_t>& head = source.Peek(kSurveyBytes);
-    if (!source.Error().empty())
-        throw CommandError(source.Error());
-    if (head.empty())
-        throw CommandError(source.Name() + " is empty");
     // The plan is final once every PMT is in and every PID it maps has had packets: more of
     // the head could only add PIDs that no pin maps.
     const auto planFinal = [&options, &source](const StreamSurvey& found) {
@@ -649,7 +667,7 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
         }
         return true;
     };
-    const StreamSurvey survey = Survey(head, planFinal);
+    const StreamSurvey survey = Survey(source, !options.fast, planFinal);
     if (!survey.inSync)
         throw CommandError("no transport-stream sync found in " + source.Name());
     const std::vector<PinPlan> plans = PlanPins(options, survey, source.Name());
