@@ -1,5 +1,7 @@
 // Throughput of the hosting path: a push source delivering 64 KiB samples from its own
-// allocator on its streaming thread to a sample sink, through the base classes.
+// allocator on its streaming thread to a sample sink, through the base classes; and what the
+// platform charges for the waits the delivery threads are built on.
+#include "ComPlatform.h"
 #include "ComPtr.h"
 #include "Host/FilterGraph.h"
 #include "Host/PushSource.h"
@@ -10,6 +12,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -75,5 +79,38 @@ void BM_PushSourceToSinkFromFile(benchmark::State& state)
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_PushSourceToSinkFromFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A delivery thread holding a PES for its time sleeps a millisecond at a time: the CPU time per
+// iteration is what one such wake-up costs, the floor under real-time play's CPU use.
+void BM_SleepOneMillisecond(benchmark::State& state)
+{
+    for (auto _ : state)
+        Sleep(1);
+}
+BENCHMARK(BM_SleepOneMillisecond)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// A delivery thread sleeps on its data event whenever its queue is empty, and every queued PES
+// signals it: one iteration is a signal that wakes a sleeping thread and its answer back, the
+// cost fast play pays for nearly every PES.
+void BM_EventWakeRoundTrip(benchmark::State& state)
+{
+    HANDLE ping = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    HANDLE pong = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<bool> done{false};
+    std::thread echo([&] {
+        while (WaitForSingleObject(ping, INFINITE) == WAIT_OBJECT_0 && !done.load())
+            SetEvent(pong);
+    });
+    for (auto _ : state) {
+        SetEvent(ping);
+        WaitForSingleObject(pong, INFINITE);
+    }
+    done = true;
+    SetEvent(ping);
+    echo.join();
+    CloseHandle(ping);
+    CloseHandle(pong);
+}
+BENCHMARK(BM_EventWakeRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
