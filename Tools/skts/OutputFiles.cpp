@@ -55,6 +55,11 @@ void OutputFiles::Close(File& file)
     if (!file.handle)
         return;
     lru_.erase(file.lruEntry);
+    if (Failed()) {
+        // The outputs of a failed run are removed: what is left in the buffer stays unwritten.
+        writer_.Give(std::move(file.filling));
+        file.filling = {};
+    }
     // A closed file holds no memory, however many PIDs there are.
     if (!file.withWriter) {
         // Nothing of this path is queued: writing the rest and closing here costs no hand-over,

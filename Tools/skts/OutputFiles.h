@@ -37,8 +37,11 @@ public:
     bool Commit();
 
     bool Failed() const { return !error_.empty() || writer_.Failed(); }
-    // "cannot write DIR/0xNNNN.es: <reason>".
-    std::string Error() const { return error_.empty() ? writer_.Error() : error_; }
+    // "cannot write DIR/0xNNNN.es: <reason>": the first failure in the order the work was
+    // handed out. Once anything failed no more bytes are written, so a failure of the writer's
+    // came from work handed to it before any failure here, whichever thread met its failure
+    // first.
+    std::string Error() const { return writer_.Failed() ? writer_.Error() : error_; }
     size_t OpenCount() const { return lru_.size(); }
 
 private:
