@@ -9,10 +9,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <atomic>
 #include <thread>
 
 namespace {

@@ -129,7 +129,7 @@ StreamSurvey Survey(ByteSource& source, bool rateFromWholeHead, const SurveyDone
 {
     const bool readInSteps = !source.IsLive();
     const std::vector<uint8_t>* head =
-        &PeekHead(source, rateFromWholeHead || !readInSteps ? kSurveyBytes : kSurveyStep);
+        &PeekHead(source, (rateFromWholeHead || !readInSteps) ? kSurveyBytes : kSurveyStep);
     StreamSurvey survey;
     survey.muxRate = EstimateMuxRate(head->data(), head->size());
     const std::unique_ptr<SklibTs::SkTsInfo> analyser(SklibTs::CreateTsInfo());
@@ -327,7 +327,6 @@ private:
         if (alive <= 1 && onDrained_)
             onDrained_();
     }
-
 
     static thread_local bool nextSampleStartsPes;
     std::atomic<std::thread::id> streamingThread_{};
