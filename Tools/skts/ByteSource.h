@@ -38,7 +38,8 @@ public:
 
     // A file is then read on a thread of its own, ahead of the chunks handed out: worth it when
     // the caller's own work leaves the reading time to spare on another core (demultiplexing,
-    // which also writes). Only before the first Read or ReadAll.
+    // which also writes; a fast play, whose pins deliver on threads of their own). Only before
+    // the first Read or ReadAll.
     void ReadAheadOnAThread() { readAhead_ = !live_; }
 
     // Reads up to `bytes` ahead without consuming them (ReadAll still delivers them first). Only

@@ -703,6 +703,8 @@ int RunPlay(const PlayOptions& options, StdoutSink& out)
         reference = std::make_unique<ReferenceEngine>(sinks);
         inputOptions.observe = [&reference](const uint8_t* data, size_t size) { reference->Feed(data, size); };
     }
+    if (options.fast)
+        source.ReadAheadOnAThread(); // the kernel's copying, off the streaming thread
     PlayInput input(source, inputOptions);
     provider.OnDrained([&input, &endNotice] {
         if (input.Finished())
