@@ -243,6 +243,29 @@ void ResetRuleTiming(RepetitionRule& rule, int64_t now)
     }
 }
 
+void RepetitionChecks::Build(int32_t standard)
+{
+    BuildRepetitionRules(rules_, standard);
+    all_.clear();
+    for (auto& candidates : byTableId_)
+        candidates.clear();
+    for (Entry& entry : rules_) {
+        all_.push_back(&entry);
+        const uint32_t tableId = entry.first.table_id;
+        if (tableId < byTableId_.size()) {
+            byTableId_[tableId].push_back(&entry);
+        } else {
+            for (auto& candidates : byTableId_)
+                candidates.push_back(&entry);
+        }
+    }
+}
+
+const std::vector<RepetitionChecks::Entry*>& RepetitionChecks::Candidates(const TableKey& key) const
+{
+    return key.table_id < byTableId_.size() ? byTableId_[key.table_id] : all_;
+}
+
 void RepetitionChecks::ResetTiming(int64_t now)
 {
     for (auto& [key, rule] : rules_)
@@ -264,7 +287,8 @@ bool RepetitionChecks::Applies(const RepetitionRuleKey& rule, const TableKey& ke
 
 void RepetitionChecks::CheckSection(const TableKey& key, int32_t sectionNumber, int64_t now)
 {
-    for (auto& [ruleKey, rule] : rules_) {
+    for (Entry* entry : Candidates(key)) {
+        auto& [ruleKey, rule] = *entry;
         if (!Applies(ruleKey, key))
             continue;
         bool tooFrequent = false;
@@ -302,7 +326,8 @@ void RepetitionChecks::CheckSection(const TableKey& key, int32_t sectionNumber, 
 
 void RepetitionChecks::CheckTable(const TableKey& key, int64_t now)
 {
-    for (auto& [ruleKey, rule] : rules_) {
+    for (Entry* entry : Candidates(key)) {
+        auto& [ruleKey, rule] = *entry;
         if (!Applies(ruleKey, key))
             continue;
         if (rule.absenceCheck && rule.deadline != kNoTime && rule.deadline < now) {

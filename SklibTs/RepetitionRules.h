@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Indicators.h"
 #include "PidInfoImpl.h"
@@ -59,8 +60,10 @@ using PidInfoTable = std::array<std::unique_ptr<PidInfoImpl>, kPidCount>;
 class RepetitionChecks {
 public:
     RepetitionChecks(Indicators& indicators, const PidInfoTable& pids) : indicators_(indicators), pids_(pids) {}
+    RepetitionChecks(const RepetitionChecks&) = delete; // the index points into the set
+    RepetitionChecks& operator=(const RepetitionChecks&) = delete;
 
-    void Build(int32_t standard) { BuildRepetitionRules(rules_, standard); }
+    void Build(int32_t standard);
     void ResetTiming(int64_t now);
     // A complete section: raises the rules whose minimum interval it breaks.
     void CheckSection(const TableKey& key, int32_t sectionNumber, int64_t now);
@@ -72,11 +75,18 @@ public:
     const RepetitionRuleSet& Rules() const { return rules_; }
 
 private:
+    using Entry = RepetitionRuleSet::value_type;
+
     bool Applies(const RepetitionRuleKey& rule, const TableKey& key) const;
+    // The rules that may apply to the key, in the set's order: every section would otherwise
+    // be matched against every rule of the standard.
+    const std::vector<Entry*>& Candidates(const TableKey& key) const;
 
     Indicators& indicators_;
     const PidInfoTable& pids_;
     RepetitionRuleSet rules_;
+    std::array<std::vector<Entry*>, 256> byTableId_; // rules for that table_id or for any
+    std::vector<Entry*> all_;                        // for a key outside the table_id range
 };
 
 } // namespace SklibTs
