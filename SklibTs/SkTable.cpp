@@ -1,6 +1,7 @@
 #include "SkTable.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace SklibTs {
@@ -8,7 +9,8 @@ namespace SklibTs {
 SkTable::SkTable(const SkTable& other)
     : last_section_number(other.last_section_number), version_number(other.version_number)
 {
-    for (int32_t i = 0; i < kMaxSections; ++i) {
+    const int32_t used = other.SlotsInUse();
+    for (int32_t i = 0; i < used; ++i) {
         if (const SkTableSection* s = other.sections[i].get())
             sections[i] = std::make_unique<SkTableSection>(s->data, s->length, s->receive_time);
     }
@@ -19,9 +21,29 @@ RawTable::~RawTable() = default;
 
 void SkTable::Clear()
 {
-    for (auto& section : sections)
-        section.reset();
+    const int32_t used = SlotsInUse();
+    for (int32_t i = 0; i < used; ++i)
+        sections[i].reset();
     version_number = -1;
+}
+
+int32_t SkTable::SlotsInUse() const
+{
+    // Eight slots at a time from the top, without a branch per slot.
+    constexpr int32_t kRun = 8;
+    static_assert(kMaxSections % kRun == 0);
+    for (int32_t end = kMaxSections; end > 0; end -= kRun) {
+        uintptr_t any = 0;
+        for (int32_t i = end - kRun; i < end; ++i)
+            any |= reinterpret_cast<uintptr_t>(sections[i].get());
+        if (any == 0)
+            continue;
+        int32_t last = end - 1;
+        while (!sections[last])
+            --last;
+        return last + 1;
+    }
+    return 0;
 }
 
 bool SkTable::IsComplete() const
@@ -58,7 +80,8 @@ bool SkTable::operator==(const SkTable& other) const
 {
     if (version_number != other.version_number || last_section_number != other.last_section_number)
         return false;
-    for (int32_t i = 0; i < kMaxSections; ++i) {
+    const int32_t used = std::max(SlotsInUse(), other.SlotsInUse());
+    for (int32_t i = 0; i < used; ++i) {
         const SkTableSection* a = sections[i].get();
         const SkTableSection* b = other.sections[i].get();
         if ((a == nullptr) != (b == nullptr))

@@ -22,6 +22,9 @@ public:
     void Clear();
     bool IsComplete() const;
     bool operator==(const SkTable& other) const;
+    // One past the highest section number held (0 for none): most tables hold one or a few
+    // of their 256 slots, and what walks the sections stops there.
+    int32_t SlotsInUse() const;
 
     std::array<std::unique_ptr<SkTableSection>, kMaxSections> sections;
     int32_t last_section_number = -1;

@@ -9,8 +9,11 @@ size_t TableBudget::SectionBytes(const SkTable* table)
 {
     size_t bytes = 0;
     if (table != nullptr) {
-        for (const auto& section : table->sections)
-            bytes += section ? static_cast<size_t>(section->length) : 0;
+        const int32_t used = table->SlotsInUse();
+        for (int32_t i = 0; i < used; ++i) {
+            if (const SkTableSection* section = table->sections[i].get())
+                bytes += static_cast<size_t>(section->length);
+        }
     }
     return bytes;
 }

@@ -371,3 +371,30 @@ TEST(PsiTable, EqualityCopyAndClear)
         EXPECT_EQ(s, nullptr);
     EXPECT_FALSE(a.IsComplete());
 }
+
+// Walks of the sections stop after the highest slot held, which is looked for eight slots at a
+// time: sections on either side of those runs' edges, and in the last slot, still count.
+TEST(PsiTable, SectionsAtTheEdgesOfTheSlotRunsAreCopiedComparedAndCleared)
+{
+    const uint8_t bytes[] = {0x00, 0xB0, 0x05, 0x00, 0x01, 0xC1, 0x00, 0x00};
+    SkTable empty;
+    EXPECT_EQ(empty.SlotsInUse(), 0);
+    for (int32_t slot : {0, 7, 8, 15, 16, 254, 255}) {
+        SCOPED_TRACE(slot);
+        SkTable table;
+        table.sections[0] = std::make_unique<SkTableSection>(bytes, 8, 1);
+        table.sections[slot] = std::make_unique<SkTableSection>(bytes, 8, 2);
+        EXPECT_EQ(table.SlotsInUse(), slot + 1);
+        const SkTable copy(table);
+        ASSERT_TRUE(copy.sections[slot]);
+        EXPECT_EQ(copy.sections[slot]->receive_time, 2);
+        EXPECT_TRUE(copy == table);
+        SkTable without(table);
+        without.sections[slot].reset();
+        EXPECT_FALSE(without == table);
+        EXPECT_FALSE(table == without);
+        table.Clear();
+        EXPECT_EQ(table.SlotsInUse(), 0);
+        EXPECT_FALSE(table.sections[slot]);
+    }
+}
