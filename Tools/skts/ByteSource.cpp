@@ -61,11 +61,12 @@ const std::vector<uint8_t>& ByteSource::Peek(size_t bytes)
 {
     if (live_)
         return PeekLive(bytes);
+    if (ahead_.size() >= bytes || !error_.empty() || reader_)
+        return ahead_;
     // Grown a step at a time: a short file touches (and zero-fills) no more than it holds.
     constexpr size_t kStep = size_t{256} << 10;
-    if (ahead_.size() < bytes && error_.empty() && !reader_)
-        ahead_.reserve(bytes);
-    while (ahead_.size() < bytes && error_.empty() && !reader_) {
+    ahead_.reserve(bytes);
+    while (ahead_.size() < bytes) {
         const size_t had = ahead_.size();
         const size_t step = std::min(kStep, bytes - had);
         ahead_.resize(had + step);
