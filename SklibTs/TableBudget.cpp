@@ -20,10 +20,18 @@ size_t TableBudget::SectionBytes(const SkTable* table)
 
 void TableBudget::SetPidBytes(uint32_t pid, PidKeys& keys, size_t bytes)
 {
-    pidsByBytes_.erase({keys.bytes, pid});
+    // The PID's node moves to its new place: a table repeated every few milliseconds would
+    // otherwise free and allocate one each time.
+    auto node = pidsByBytes_.extract({keys.bytes, pid});
     keys.bytes = bytes;
-    if (!keys.byAge.empty())
-        pidsByBytes_.insert({keys.bytes, pid});
+    if (keys.byAge.empty())
+        return;
+    if (node) {
+        node.value().first = bytes;
+        pidsByBytes_.insert(std::move(node));
+    } else {
+        pidsByBytes_.insert({bytes, pid});
+    }
 }
 
 void TableBudget::Touch(const TableKey& key, size_t bytes)

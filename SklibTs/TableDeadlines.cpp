@@ -1,5 +1,7 @@
 #include "TableDeadlines.h"
 
+#include <cstddef>
+
 #include "SkTsTypes.h"
 
 namespace SklibTs {
@@ -44,13 +46,21 @@ void TableDeadlines::Remove(const TableKey& key)
 
 void TableDeadlines::Set(const TableKey& key, int64_t time)
 {
-    Remove(key);
     const uint32_t tid = key.table_id & 0xFF;
-    const int64_t notifyAt = time + notifyInterval_[tid];
-    const int64_t expireAt = time + expiryInterval_[tid];
-    deadlines_.insert({notifyAt, key, Action::Notify});
-    deadlines_.insert({expireAt, key, Action::Expire});
-    byKey_[key] = {notifyAt, expireAt};
+    const std::array<int64_t, 2> at{time + notifyInterval_[tid], time + expiryInterval_[tid]};
+    const auto [entry, added] = byKey_.try_emplace(key, at);
+    for (const Action action : {Action::Notify, Action::Expire}) {
+        const auto index = static_cast<size_t>(action);
+        // A repeated table moves its deadlines (their nodes) rather than making new ones.
+        auto node = added ? Queue::node_type{} : deadlines_.extract(Deadline{entry->second[index], key, action});
+        if (node) {
+            node.value().time = at[index];
+            deadlines_.insert(std::move(node));
+        } else {
+            deadlines_.insert(Deadline{at[index], key, action});
+        }
+    }
+    entry->second = at;
 }
 
 void TableDeadlines::Clear()

@@ -34,7 +34,9 @@ public:
     bool PopDue(int64_t now, Deadline& due);
 
 private:
-    std::set<Deadline> deadlines_;
+    using Queue = std::set<Deadline>;
+
+    Queue deadlines_;
     std::map<TableKey, std::array<int64_t, 2>> byKey_; // notify and expire times
     std::array<int64_t, 256> notifyInterval_{};
     std::array<int64_t, 256> expiryInterval_{};
