@@ -26,7 +26,7 @@ void SectionAssembler::Collect(uint32_t pid, const uint8_t* payload, uint32_t si
         Feed(pid, bytes, std::min(pointer, count));
     uint32_t position = pointer;
     while (position < count && bytes[position] != kStuffing) {
-        sections_[pid] = std::make_unique<RawTableSection>();
+        sections_[pid] = NewSection();
         const uint32_t taken = Feed(pid, bytes + position, count - position);
         if (taken == 0)
             break;
@@ -38,6 +38,23 @@ void SectionAssembler::Clear()
 {
     for (auto& section : sections_)
         section.reset();
+}
+
+void SectionAssembler::Recycle(std::unique_ptr<RawTableSection> section)
+{
+    if (!section || spares_.size() >= kMaxSpares)
+        return;
+    section->Restart();
+    spares_.push_back(std::move(section));
+}
+
+std::unique_ptr<RawTableSection> SectionAssembler::NewSection()
+{
+    if (spares_.empty())
+        return std::make_unique<RawTableSection>();
+    std::unique_ptr<RawTableSection> section = std::move(spares_.back());
+    spares_.pop_back();
+    return section;
 }
 
 uint32_t SectionAssembler::Feed(uint32_t pid, const uint8_t* bytes, uint32_t count)

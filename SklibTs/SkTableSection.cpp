@@ -25,6 +25,17 @@ SkTableSection::~SkTableSection() = default;
 
 RawTableSection::RawTableSection() : SkTableSection(kCapacity) {}
 
+void RawTableSection::Restart()
+{
+    length = 0;
+    receive_time = kNoTime;
+    current_next_indicator = true;
+    version_number = -1;
+    last_section_number = 0;
+    segmented = false;
+    segment_last_section_number = 0;
+}
+
 int32_t RawTableSection::Append(const uint8_t* bytes, int32_t count)
 {
     if (count <= 0)

@@ -34,6 +34,9 @@ public:
 
     RawTableSection();
 
+    // Empty again, as constructed, keeping the buffer.
+    void Restart();
+
     // Adds payload bytes; returns how many belong to this section.
     int32_t Append(const uint8_t* bytes, int32_t count);
     bool IsComplete() const;

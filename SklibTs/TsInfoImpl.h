@@ -75,7 +75,14 @@ private:
     // Table bookkeeping and program following.
     static void OnSection(void* context, uint32_t pid, std::unique_ptr<RawTableSection> section);
     void StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> section);
-    void OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> table, int64_t time);
+    // The key's table under assembly, made (from the spare when there is one) if there is none.
+    RawTable& RawTableFor(const TableKey& key);
+    // Empties the table, its sections going back to the assembler.
+    void RecycleSections(RawTable& raw);
+    void CompleteTable(const TableKey& key, const RawTable& raw, int64_t time);
+    static std::unique_ptr<SkTable> CopyOf(const RawTable& raw, int64_t time);
+    // An unchanged repetition's completion and section receive times go to the stored copy.
+    static void TakeTimes(SkTable& stored, const RawTable& raw, int64_t time);
     void ApplyTable(int32_t tableClass, const TableKey& key, const SkTable& table);
     void ExpireTable(const TableKey& key);
     void ResetTables();
@@ -116,6 +123,8 @@ private:
     PidReferences references_;
     SectionAssembler sections_{&TsInfoImpl::OnSection, this};
     std::map<TableKey, std::unique_ptr<RawTable>> rawTables_;
+    // The emptied node of the last table completed: the next table opened takes it.
+    std::map<TableKey, std::unique_ptr<RawTable>>::node_type spareRawTable_;
     TableDeadlines deadlines_;
     std::map<TableKey, int64_t> tableLastSeen_;
     TableBudget tableBudget_;

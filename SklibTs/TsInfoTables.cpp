@@ -50,54 +50,108 @@ void TsInfoImpl::StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> sec
     const int64_t time = now_;
     TableKey key;
     int32_t sectionNumber = 0;
-    if (!section->ParseHeader(static_cast<uint16_t>(pid), key, sectionNumber, static_cast<SiStandard>(siStandard)))
+    if (!section->ParseHeader(static_cast<uint16_t>(pid), key, sectionNumber, static_cast<SiStandard>(siStandard))) {
+        sections_.Recycle(std::move(section));
         return;
+    }
     checks_.CheckSection(key, sectionNumber, section->data, section->length, now_);
     tableLastSeen_[key] = time;
     if (!section->current_next_indicator) {
+        sections_.Recycle(std::move(section));
         KeepTableBudget(key);
         return;
     }
 
-    auto& raw = rawTables_[key];
-    if (!raw)
-        raw = std::make_unique<RawTable>();
-    const bool restart = raw->version_number != section->version_number ||
-                         sectionNumber > raw->last_section_number ||
-                         raw->last_section_number != section->last_section_number;
+    RawTable& raw = RawTableFor(key);
+    const bool restart = raw.version_number != section->version_number ||
+                         sectionNumber > raw.last_section_number ||
+                         raw.last_section_number != section->last_section_number;
     if (restart) {
-        raw->Clear();
-        raw->version_number = section->version_number;
-        raw->last_section_number = section->last_section_number;
+        RecycleSections(raw);
+        raw.version_number = section->version_number;
+        raw.last_section_number = section->last_section_number;
     }
-    raw->sections[sectionNumber].reset(section.release());
-    if (!raw->IsComplete()) {
+    raw.sections[sectionNumber].reset(section.release());
+    if (!raw.IsComplete()) {
         KeepTableBudget(key);
         return;
     }
 
-    auto stored = std::make_unique<SkTable>(*raw);
-    stored->completion_time = time;
-    rawTables_.erase(key);
-    OnTableComplete(key, std::move(stored), time);
+    auto completed = rawTables_.extract(key);
+    CompleteTable(key, *completed.mapped(), time);
+    RecycleSections(*completed.mapped());
+    completed.mapped()->last_section_number = -1;
+    spareRawTable_ = std::move(completed);
     KeepTableBudget(key);
 }
 
-void TsInfoImpl::OnTableComplete(const TableKey& key, std::unique_ptr<SkTable> table, int64_t time)
+RawTable& TsInfoImpl::RawTableFor(const TableKey& key)
+{
+    const auto found = rawTables_.lower_bound(key);
+    if (found != rawTables_.end() && !(key < found->first))
+        return *found->second;
+    if (spareRawTable_) {
+        spareRawTable_.key() = key;
+        return *rawTables_.insert(found, std::move(spareRawTable_))->second;
+    }
+    return *rawTables_.emplace_hint(found, key, std::make_unique<RawTable>())->second;
+}
+
+void TsInfoImpl::RecycleSections(RawTable& raw)
+{
+    const int32_t used = raw.SlotsInUse();
+    for (int32_t i = 0; i < used; ++i) {
+        std::unique_ptr<SkTableSection>& slot = raw.sections[i];
+        if (dynamic_cast<RawTableSection*>(slot.get()) != nullptr)
+            sections_.Recycle(std::unique_ptr<RawTableSection>(static_cast<RawTableSection*>(slot.release())));
+    }
+    raw.Clear();
+}
+
+void TsInfoImpl::CompleteTable(const TableKey& key, const RawTable& raw, int64_t time)
 {
     const auto previous = tables.find(key);
-    const bool changed = previous != tables.end() && !(*previous->second == *table);
+    const bool existed = previous != tables.end();
+    const bool changed = existed && !(*previous->second == raw);
     deadlines_.Set(key, time);
 
+    // Most tables repeat unchanged several times a second: the stored copy stays and takes the
+    // new times. A new or changed table is copied.
+    std::unique_ptr<SkTable> copy;
+    if (existed && !changed)
+        TakeTimes(*previous->second, raw, time);
+    else
+        copy = CopyOf(raw, time);
     const int32_t tableClass = ClassifyTable(key, siStandard);
-    ApplyTable(tableClass, key, *table);
+    ApplyTable(tableClass, key, copy ? *copy : *previous->second);
     if (tableClass != TableClass::kNone)
         PidInfoFor(key.pid).tableClassMask |= TableClassBit(tableClass);
 
-    SkTable* storedTable = table.get();
-    tables[key] = std::move(table);
+    // Applying a table can reset the analyser, which empties the store.
+    std::unique_ptr<SkTable>& stored = tables[key];
+    if (copy)
+        stored = std::move(copy);
+    else if (!stored)
+        stored = CopyOf(raw, time);
     checks_.CheckTable(key, now_);
-    callbacks_.NotifyTable(key, storedTable, changed);
+    callbacks_.NotifyTable(key, stored.get(), changed);
+}
+
+std::unique_ptr<SkTable> TsInfoImpl::CopyOf(const RawTable& raw, int64_t time)
+{
+    auto copy = std::make_unique<SkTable>(raw);
+    copy->completion_time = time;
+    return copy;
+}
+
+void TsInfoImpl::TakeTimes(SkTable& stored, const RawTable& raw, int64_t time)
+{
+    stored.completion_time = time;
+    const int32_t used = raw.SlotsInUse();
+    for (int32_t i = 0; i < used; ++i) {
+        if (raw.sections[i] && stored.sections[i])
+            stored.sections[i]->receive_time = raw.sections[i]->receive_time;
+    }
 }
 
 void TsInfoImpl::ApplyTable(int32_t tableClass, const TableKey& key, const SkTable& table)

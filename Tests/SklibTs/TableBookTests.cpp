@@ -210,3 +210,45 @@ TEST_F(TableBookFixture, CollectsSectionsSplitAndPackedInPackets)
     EXPECT_EQ(completed.size(), 4u);
     EXPECT_EQ(analyser.programs.at(1).streams.size(), 1u);
 }
+
+TEST_F(TableBookFixture, AnUnchangedRepetitionKeepsTheStoredCopyWithNewTimesAndDeadlines)
+{
+    struct Seen {
+        const SkTable* table;
+        bool changed;
+        int64_t completion;
+    };
+    std::vector<Seen> seen;
+    analyser.AddAllTablesCallback(
+        [](void* context, const TableKey*, SkTable* table, uint16_t changed) {
+            static_cast<std::vector<Seen>*>(context)->push_back({table, changed != 0, table->completion_time});
+        },
+        &seen);
+    // A long PMT first, so that the sections assembled after it reuse a buffer that held more.
+    Send(0, Pat(1, {{1, 0x100}}));
+    Send(0x100, Pmt(1, 0x101, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}, {0x06, 0x103, Bytes(40, 0x55)}}));
+    Send(0, Pat(1, {{1, 0x100}}));
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_FALSE(seen[2].changed);
+    EXPECT_EQ(seen[2].table, seen[0].table);
+    const SkTable& pat = *seen[2].table;
+    EXPECT_GT(seen[2].completion, seen[0].completion);
+    EXPECT_EQ(pat.completion_time, seen[2].completion);
+    EXPECT_EQ(pat.sections[0]->receive_time, pat.completion_time);
+    EXPECT_EQ(pat.sections[0]->length, static_cast<int32_t>(Pat(1, {{1, 0x100}}).size()));
+
+    // Repeated after 30 s, the PAT expires 60 s after that repetition, not after the first.
+    Idle(30 * 54'000'000LL);
+    Send(0, Pat(1, {{1, 0x100}}));
+    Idle(40 * 54'000'000LL);
+    ASSERT_EQ(analyser.programs.size(), 1u);
+    Idle(21 * 54'000'000LL);
+    EXPECT_TRUE(analyser.programs.empty());
+
+    // A change is a new copy, and says so.
+    Send(0, Pat(1, {{1, 0x100}}));
+    Send(0, Pat(1, {{2, 0x200}}, 1));
+    ASSERT_TRUE(seen.back().changed);
+    EXPECT_EQ(analyser.programs.count(2), 1u);
+    EXPECT_EQ(analyser.tables.at(TableKey{0, 0, 1, TableKey::kAny, TableKey::kAny}).get(), seen.back().table);
+}
