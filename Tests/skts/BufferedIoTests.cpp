@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -84,7 +86,7 @@ TEST(SktsBackgroundWriter, AFailedWriteIsNamedAndItsBufferComesBack)
     ASSERT_NE(full, nullptr);
     std::setvbuf(full, nullptr, _IONBF, 0);
 
-    Skts::BackgroundWriter writer(4096, 1);
+    Skts::BackgroundWriter writer(4096, 1, 1);
     Skts::BackgroundWriter::Buffer buffer = writer.Take();
     const uint8_t* const only = buffer.bytes.get();
     buffer.size = 4096;
@@ -96,6 +98,45 @@ TEST(SktsBackgroundWriter, AFailedWriteIsNamedAndItsBufferComesBack)
     writer.Finish();
     EXPECT_TRUE(writer.Failed());
     EXPECT_EQ(writer.Error(), "cannot write /dev/full: No space left on device");
+}
+
+// While the writer still holds as many buffers as it may queue, a caller waits for one of them
+// instead of making another buffer (here the writer is stuck in a pipe nobody reads yet).
+TEST(SktsBackgroundWriter, ACallerWaitsForTheWriterOnceItHoldsAllItMayQueue)
+{
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::FILE* const output = fdopen(ends[1], "wb");
+    ASSERT_NE(output, nullptr);
+    std::setvbuf(output, nullptr, _IONBF, 0);
+    constexpr size_t kSize = 1 << 20; // more than a pipe holds: the write blocks until drained
+    const std::filesystem::path path("pipe");
+
+    Skts::BackgroundWriter writer(kSize, 4, 1);
+    Skts::BackgroundWriter::Buffer buffer = writer.Take();
+    const uint8_t* const first = buffer.bytes.get();
+    std::fill_n(buffer.bytes.get(), kSize, uint8_t{0x47});
+    buffer.size = kSize;
+    writer.Write(output, path, std::move(buffer));
+    std::thread drain([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let the caller ask first
+        std::vector<uint8_t> sink(65536);
+        size_t total = 0;
+        while (total < kSize) {
+            const ssize_t got = ::read(ends[0], sink.data(), sink.size());
+            if (got <= 0)
+                break;
+            total += static_cast<size_t>(got);
+        }
+    });
+    const Skts::BackgroundWriter::Buffer next = writer.Take();
+    EXPECT_EQ(next.bytes.get(), first);
+    drain.join();
+    writer.Give(Skts::BackgroundWriter::Buffer{});
+    writer.Close(output, path);
+    writer.Finish();
+    close(ends[0]);
+    EXPECT_FALSE(writer.Failed()) << writer.Error();
 }
 
 // Output files that cannot take their bytes (here links to /dev/full) fail the run naming the

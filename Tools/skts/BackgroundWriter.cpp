@@ -31,9 +31,9 @@ int CloseChecked(std::FILE* file)
     return errno != 0 ? errno : EIO;
 }
 
-BackgroundWriter::BackgroundWriter(size_t bufferSize, size_t maxBuffers)
+BackgroundWriter::BackgroundWriter(size_t bufferSize, size_t maxBuffers, size_t maxQueued)
     : bufferSize_(bufferSize < 1 ? 1 : bufferSize), maxBuffers_(maxBuffers < 1 ? 1 : maxBuffers),
-      thread_(&BackgroundWriter::Run, this)
+      maxQueued_(maxQueued < 1 ? 1 : maxQueued), thread_(&BackgroundWriter::Run, this)
 {
 }
 
@@ -50,7 +50,8 @@ BackgroundWriter::~BackgroundWriter()
 BackgroundWriter::Buffer BackgroundWriter::Take()
 {
     std::unique_lock<std::mutex> hold(lock_);
-    bufferFree_.wait(hold, [this] { return !free_.empty() || allocated_ < maxBuffers_; });
+    bufferFree_.wait(hold,
+                     [this] { return !free_.empty() || (allocated_ < maxBuffers_ && withWriter_ < maxQueued_); });
     if (!free_.empty()) {
         Buffer buffer = std::move(free_.back());
         free_.pop_back();
@@ -78,6 +79,7 @@ void BackgroundWriter::Write(std::FILE* file, const std::filesystem::path& path,
     {
         const std::lock_guard<std::mutex> hold(lock_);
         jobs_.push_back(Job{file, &path, std::move(buffer), false});
+        ++withWriter_;
     }
     jobQueued_.notify_one();
 }
@@ -147,9 +149,12 @@ void BackgroundWriter::Run()
         Perform(job);
         hold.lock();
         busy_ = false;
-        if (job.buffer.bytes) {
-            job.buffer.size = 0;
-            free_.push_back(std::move(job.buffer));
+        if (!job.close) {
+            --withWriter_;
+            if (job.buffer.bytes) {
+                job.buffer.size = 0;
+                free_.push_back(std::move(job.buffer));
+            }
             bufferFree_.notify_one();
         }
         if (jobs_.empty())

@@ -33,7 +33,11 @@ public:
         size_t size = 0;
     };
 
-    BackgroundWriter(size_t bufferSize, size_t maxBuffers);
+    // At most maxBuffers exist; whoever needs one while maxQueued are with the writer (queued or
+    // being written) waits for the writer to give one back rather than making another: a writer
+    // that falls behind would otherwise have every buffer up to maxBuffers made, each a fresh
+    // stretch of memory to fault in, when most are for files that are filling.
+    BackgroundWriter(size_t bufferSize, size_t maxBuffers, size_t maxQueued);
     // Writes and closes whatever is queued, then ends the thread.
     ~BackgroundWriter();
     BackgroundWriter(const BackgroundWriter&) = delete;
@@ -70,6 +74,7 @@ private:
 
     const size_t bufferSize_;
     const size_t maxBuffers_;
+    const size_t maxQueued_;
     mutable std::mutex lock_;
     std::condition_variable jobQueued_;
     std::condition_variable bufferFree_;
@@ -77,6 +82,7 @@ private:
     std::deque<Job> jobs_;
     std::vector<Buffer> free_;
     size_t allocated_ = 0;
+    size_t withWriter_ = 0; // buffers queued or being written
     bool busy_ = false;
     bool ending_ = false;
     std::string error_;

@@ -15,7 +15,7 @@ namespace Skts {
 
 OutputFiles::OutputFiles(std::filesystem::path directory, size_t maxOpen)
     : directory_(std::move(directory)), maxOpen_(maxOpen < 1 ? 1 : maxOpen),
-      writer_(kBufferSize, maxOpen_ + kBuffersInFlight)
+      writer_(kBufferSize, maxOpen_ + kBuffersInFlight, kBuffersInFlight)
 {
     // Leave half of a low descriptor limit to the rest of the process (the input, the
     // libraries, a sanitizer's runtime); running out is still handled when it happens.
