@@ -34,16 +34,23 @@ skts_pid=$! # the last command of the pipeline
 printf '%8s %10s %12s\n' seconds "RSS KiB" "read MiB"
 peak=0
 first=""
+next_print=0
+# Memory is looked at every tenth of a second (the peak and the end time need no coarser
+# grain), and printed every $interval seconds.
 while kill -0 "$skts_pid" 2>/dev/null; do
   rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$skts_pid/status" 2>/dev/null || echo 0)
-  read_bytes=$(awk '/^rchar:/ {print $2}' "/proc/$skts_pid/io" 2>/dev/null || echo 0)
   if [ "${rss:-0}" -gt 0 ]; then
     [ -n "$first" ] || first=$rss
     [ "$rss" -gt "$peak" ] && peak=$rss
     last=$rss
-    printf '%8.0f %10s %12s\n' "$(awk -v a="$(date +%s.%N)" -v b="$start" 'BEGIN {print a - b}')" "$rss" "$((read_bytes / 1048576))"
+    elapsed=$(awk -v a="$(date +%s.%N)" -v b="$start" 'BEGIN {print a - b}')
+    if awk -v e="$elapsed" -v n="$next_print" 'BEGIN {exit !(e >= n)}'; then
+      read_bytes=$(awk '/^rchar:/ {print $2}' "/proc/$skts_pid/io" 2>/dev/null || echo 0)
+      printf '%8.0f %10s %12s\n' "$elapsed" "$rss" "$((read_bytes / 1048576))"
+      next_print=$(awk -v n="$next_print" -v i="$interval" 'BEGIN {print n + i}')
+    fi
   fi
-  sleep "$interval"
+  sleep 0.1
 done
 wait "$skts_pid"
 seconds=$(awk -v a="$(date +%s.%N)" -v b="$start" 'BEGIN {printf "%.1f", a - b}')
