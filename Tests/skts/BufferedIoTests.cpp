@@ -139,6 +139,29 @@ TEST(SktsBackgroundWriter, ACallerWaitsForTheWriterOnceItHoldsAllItMayQueue)
     EXPECT_FALSE(writer.Failed()) << writer.Error();
 }
 
+// A buffer queued alone, too few to wake an idle writer, is written once the caller waits for
+// the writer to finish; the file holds exactly it.
+TEST(SktsBackgroundWriter, FinishWritesWhatWasTooLittleToWakeTheWriter)
+{
+    const SktsTest::TempDir dir("skts_writer_finish");
+    const std::filesystem::path path = dir / "one.es";
+    std::FILE* const file = std::fopen(path.string().c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::setvbuf(file, nullptr, _IONBF, 0); // what the writer wrote is in the file at once
+
+    Skts::BackgroundWriter writer(4096, 16, 8);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the writer goes idle
+    Skts::BackgroundWriter::Buffer buffer = writer.Take();
+    std::fill_n(buffer.bytes.get(), 100, uint8_t{0x47});
+    buffer.size = 100;
+    writer.Write(file, path, std::move(buffer));
+    writer.Finish();
+    EXPECT_EQ(SktsTest::ReadFile(path), std::vector<uint8_t>(100, 0x47));
+    writer.Close(file, path);
+    writer.Finish();
+    EXPECT_FALSE(writer.Failed()) << writer.Error();
+}
+
 // Output files that cannot take their bytes (here links to /dev/full) fail the run naming the
 // file, whether their bytes went through the writer (a large payload) or were written at the
 // close (a short one).
@@ -186,6 +209,37 @@ TEST(SktsReadAhead, APipeFedInPiecesArrivesWhole)
         EXPECT_EQ(reader.Error(), 0);
     }
     feeder.join();
+    EXPECT_TRUE(received == sent);
+}
+
+// A reader that filled every buffer before the first was taken goes on reading as they are
+// taken (it sleeps until half are free): a file many rings long arrives whole and in order.
+TEST(SktsReadAhead, AReaderThatFilledEveryBufferResumesAsTheyAreTaken)
+{
+    const SktsTest::TempDir dir("skts_readahead_full");
+    const std::filesystem::path path = dir / "input.ts";
+    std::vector<uint8_t> sent(40 * 4096 + 123);
+    std::mt19937 random(5);
+    for (auto& byte : sent)
+        byte = static_cast<uint8_t>(random());
+    {
+        std::FILE* out = std::fopen(path.string().c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(std::fwrite(sent.data(), 1, sent.size(), out), sent.size());
+        std::fclose(out);
+    }
+    std::FILE* const input = std::fopen(path.string().c_str(), "rb");
+    ASSERT_NE(input, nullptr);
+    std::setvbuf(input, nullptr, _IONBF, 0);
+    std::vector<uint8_t> received;
+    {
+        Skts::ReadAhead reader(input, 4096, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the ring fills meanwhile
+        for (auto stretch = reader.Next(); stretch.size > 0; stretch = reader.Next())
+            received.insert(received.end(), stretch.data, stretch.data + stretch.size);
+        EXPECT_EQ(reader.Error(), 0);
+    }
+    std::fclose(input);
     EXPECT_TRUE(received == sent);
 }
 
