@@ -139,29 +139,6 @@ TEST(SktsBackgroundWriter, ACallerWaitsForTheWriterOnceItHoldsAllItMayQueue)
     EXPECT_FALSE(writer.Failed()) << writer.Error();
 }
 
-// A buffer queued alone, too few to wake an idle writer, is written once the caller waits for
-// the writer to finish; the file holds exactly it.
-TEST(SktsBackgroundWriter, FinishWritesWhatWasTooLittleToWakeTheWriter)
-{
-    const SktsTest::TempDir dir("skts_writer_finish");
-    const std::filesystem::path path = dir / "one.es";
-    std::FILE* const file = std::fopen(path.string().c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::setvbuf(file, nullptr, _IONBF, 0); // what the writer wrote is in the file at once
-
-    Skts::BackgroundWriter writer(4096, 16, 8);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the writer goes idle
-    Skts::BackgroundWriter::Buffer buffer = writer.Take();
-    std::fill_n(buffer.bytes.get(), 100, uint8_t{0x47});
-    buffer.size = 100;
-    writer.Write(file, path, std::move(buffer));
-    writer.Finish();
-    EXPECT_EQ(SktsTest::ReadFile(path), std::vector<uint8_t>(100, 0x47));
-    writer.Close(file, path);
-    writer.Finish();
-    EXPECT_FALSE(writer.Failed()) << writer.Error();
-}
-
 // Output files that cannot take their bytes (here links to /dev/full) fail the run naming the
 // file, whether their bytes went through the writer (a large payload) or were written at the
 // close (a short one).
@@ -213,7 +190,7 @@ TEST(SktsReadAhead, APipeFedInPiecesArrivesWhole)
 }
 
 // A reader that filled every buffer before the first was taken goes on reading as they are
-// taken (it sleeps until half are free): a file many rings long arrives whole and in order.
+// taken: a file many rings long arrives whole and in order.
 TEST(SktsReadAhead, AReaderThatFilledEveryBufferResumesAsTheyAreTaken)
 {
     const SktsTest::TempDir dir("skts_readahead_full");

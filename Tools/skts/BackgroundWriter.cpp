@@ -80,8 +80,6 @@ void BackgroundWriter::Write(std::FILE* file, const std::filesystem::path& path,
         const std::lock_guard<std::mutex> hold(lock_);
         jobs_.push_back(Job{file, &path, std::move(buffer), false});
         ++withWriter_;
-        if (jobs_.size() < WakeAt())
-            return; // an idle writer is woken for a few buffers at once
     }
     jobQueued_.notify_one();
 }
@@ -97,7 +95,6 @@ void BackgroundWriter::Close(std::FILE* file, const std::filesystem::path& path)
 
 void BackgroundWriter::Finish()
 {
-    jobQueued_.notify_one(); // buffers may be queued that were too few to wake it
     std::unique_lock<std::mutex> hold(lock_);
     idle_.wait(hold, [this] { return jobs_.empty() && !busy_; });
 }

@@ -1,8 +1,7 @@
 #pragma once
 // Writes filled buffers to their files on a thread of its own, in the order they were handed
 // over, so the kernel's copying of one stretch of output overlaps the demultiplexing of the
-// next. An idle writer is woken once half the buffers it may hold are queued (or by a close or
-// Finish), not for every buffer: on a virtual machine every wake-up costs.
+// next; it is woken for every buffer (waking it for a few at a time measured no faster).
 // Memory is bounded: whoever needs a buffer while all of them are queued waits for one.
 // The first failure is kept and named; after it, buffers still come back (unwritten) and files
 // are still closed, so nothing waits forever and no descriptor leaks.
@@ -70,9 +69,6 @@ private:
     };
 
     void Run();
-    // Queued buffers that wake an idle writer: at most maxQueued_, so a caller waiting in
-    // Take() always has a writer working for it.
-    size_t WakeAt() const { return (maxQueued_ + 1) / 2; }
     void Perform(Job& job);
     void Fail(const std::filesystem::path& path, int error);
 

@@ -77,8 +77,7 @@ ReadAhead::Stretch ReadAhead::Next()
     if (holding_) {
         holding_ = false; // the stretch handed out last is the reader's again
         --filledCount_;
-        if (filledCount_ == ResumeAt())
-            emptied_.notify_one();
+        emptied_.notify_one();
     }
     filled_.wait(hold, [this] { return filledCount_ > 0 || ended_; });
     if (filledCount_ == 0)
@@ -102,8 +101,7 @@ void ReadAhead::Run()
 #endif
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        if (filledCount_ == buffers_.size())
-            emptied_.wait(hold, [this] { return filledCount_ <= ResumeAt() || stopping_; });
+        emptied_.wait(hold, [this] { return filledCount_ < buffers_.size() || stopping_; });
         if (stopping_)
             return;
         Buffer& buffer = buffers_[readIndex_];

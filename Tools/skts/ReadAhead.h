@@ -1,8 +1,8 @@
 #pragma once
 // Reads a file on a thread of its own into a few large buffers, so that the kernel's copying of
-// the next stretch overlaps the work on this one. The reader stays at most a few buffers ahead;
-// once they are all filled it sleeps until half of them are taken, so a consumer slower than the
-// reads wakes it once per few buffers rather than for every buffer it takes.
+// the next stretch overlaps the work on this one. The reader stays at most a few buffers ahead
+// and is woken for every buffer taken (letting it sleep until half were free saved context
+// switches but no time).
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -43,8 +43,6 @@ private:
     };
 
     void Run();
-    // How many filled buffers a reader that filled them all waits for.
-    size_t ResumeAt() const { return buffers_.size() / 2; }
 
     std::FILE* const file_;
     const size_t bufferSize_;
