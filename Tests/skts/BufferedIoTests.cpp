@@ -1,6 +1,7 @@
 // The threads that read the input ahead and write the outputs behind: bytes arrive whole and in
 // order, failures are named, buffers come back, and a stalled pipe does not hold a run.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -212,6 +213,9 @@ TEST(SktsReadAhead, AReaderThatFilledEveryBufferResumesAsTheyAreTaken)
     {
         Skts::ReadAhead reader(input, 4096, 5);
         std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the ring fills meanwhile
+#if defined(__linux__)
+        EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER); // only the reader runs as a batch thread
+#endif
         for (auto stretch = reader.Next(); stretch.size > 0; stretch = reader.Next())
             received.insert(received.end(), stretch.data, stretch.data + stretch.size);
         EXPECT_EQ(reader.Error(), 0);

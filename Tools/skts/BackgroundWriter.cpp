@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
+#include "IoThread.h"
 
 namespace Skts {
 
@@ -134,9 +132,7 @@ void BackgroundWriter::Perform(Job& job)
 
 void BackgroundWriter::Run()
 {
-#if defined(__linux__)
-    pthread_setname_np(pthread_self(), "skts-writer"); // tells it apart in top and perf
-#endif
+    StartIoThread("skts-writer");
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
         jobQueued_.wait(hold, [this] { return !jobs_.empty() || ending_; });

@@ -2,12 +2,11 @@
 
 #include <cerrno>
 
+#include "IoThread.h"
+
 #if !defined(_WIN32)
 #include <poll.h>
 #include <unistd.h>
-#endif
-#if defined(__linux__)
-#include <pthread.h>
 #endif
 
 namespace Skts {
@@ -96,9 +95,7 @@ int ReadAhead::Error() const
 
 void ReadAhead::Run()
 {
-#if defined(__linux__)
-    pthread_setname_np(pthread_self(), "skts-reader"); // tells it apart in top and perf
-#endif
+    StartIoThread("skts-reader");
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
         emptied_.wait(hold, [this] { return filledCount_ < buffers_.size() || stopping_; });

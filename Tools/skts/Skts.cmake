@@ -4,6 +4,7 @@ target_sources(skts PRIVATE
   ByteSource.cpp
   ConformanceCollector.cpp
   main.cpp
+  IoThread.cpp
   MuxRate.cpp
   PidText.cpp
   ReadAhead.cpp
