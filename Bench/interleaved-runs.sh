@@ -30,11 +30,12 @@ for round in $(seq "$runs"); do
     start=$(date +%s%N)
     eval "$command" >/dev/null 2>&1 || { echo "failed: $command" >&2; exit 1; }
     end=$(date +%s%N)
-    times[$index]+="$(((end - start) / 1000)) "
+    times[index]+="$(((end - start) / 1000)) "
   done
 done
 rm -rf "$out"
 for index in $(seq 0 $((count - 1))); do
+  # shellcheck disable=SC2086 # the times are split on purpose
   printf '%s\n' ${times[$index]} | sort -n | awk -v n="$runs" -v c="${commands[$index]}" '
     { t[NR] = $1 }
     END { printf "min %6.1f  p25 %6.1f  median %6.1f ms  %s\n", t[1] / 1000, t[int(n / 4) + 1] / 1000, t[int((n + 1) / 2)] / 1000, c }'
