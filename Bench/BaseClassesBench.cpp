@@ -88,6 +88,8 @@ void BM_SleepOneMillisecond(benchmark::State& state)
         Sleep(1);
 }
 BENCHMARK(BM_SleepOneMillisecond)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+// Two pins' threads polling at once, as a real-time play of video and audio has them.
+BENCHMARK(BM_SleepOneMillisecond)->Unit(benchmark::kMicrosecond)->Iterations(2000)->Threads(2);
 
 // A delivery thread sleeps on its data event whenever its queue is empty, and every queued PES
 // signals it: one iteration is a signal that wakes a sleeping thread and its answer back, the
