@@ -13,6 +13,7 @@ import select
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 WINE, SKTS, STREAM = sys.argv[1:4]
@@ -111,10 +112,13 @@ def run_silence_ended(name, stream, address, port, rtp=False, host="127.0.0.1", 
 
 def run_ctrl_c(name, stream, port):
     """Ctrl-C on Wine's console after the stream was sent: the run ends with exit code 0 and
-    reports every datagram."""
+    reports every datagram. The report goes to a file: the console wraps lines at its width,
+    which would put line breaks into the JSON's longer strings."""
     command = [WINE, SKTS, "analyze", "--json", "--timeout", "60", f"udp://127.0.0.1:{port}"]
+    report = tempfile.TemporaryFile()
     pid, terminal = pty.fork()
     if pid == 0:
+        os.dup2(report.fileno(), 1)
         os.execvp(command[0], command)
     output = b""
     datagrams = None
@@ -142,7 +146,8 @@ def run_ctrl_c(name, stream, port):
         fail(name, f"exit code {code}, not 0", text[-2000:])
     if datagrams is None:
         fail(name, "the port was never bound", text[-2000:])
-    check_report(name, json.loads(text[text.index("{"):text.rindex("}") + 1]), stream, datagrams, "signal")
+    report.seek(0)
+    check_report(name, json.load(report), stream, datagrams, "signal")
 
 
 def run_no_datagram(name, port):
