@@ -80,7 +80,7 @@ void TsInfoImpl::StoreSection(uint32_t pid, std::unique_ptr<RawTableSection> sec
     auto completed = rawTables_.extract(key);
     CompleteTable(key, *completed.mapped(), time);
     RecycleSections(*completed.mapped());
-    completed.mapped()->last_section_number = -1;
+    completed.mapped()->last_section_number = -1; // as a new table: Clear keeps it
     spareRawTable_ = std::move(completed);
     KeepTableBudget(key);
 }

@@ -3,8 +3,8 @@ target_sources(skts PRIVATE
   AnalyzeCommand.cpp
   ByteSource.cpp
   ConformanceCollector.cpp
-  main.cpp
   IoThread.cpp
+  main.cpp
   MuxRate.cpp
   PidText.cpp
   ReadAhead.cpp
